@@ -1,0 +1,70 @@
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace sorvanto {
+
+// Base of every failure the system raises: a kind (the class name shown to the operator),
+// a message and optionally the failure that caused it.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    ~Exception() override = default;
+
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const noexcept { return message_; }
+    void SetMessage(std::string message) { message_ = std::move(message); }
+    virtual const char* ClassName() const noexcept { return "Exception"; }
+
+private:
+    std::string message_;
+};
+
+class EDatabaseError : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EDatabaseError"; }
+};
+
+// An error of the database driver: its code and its text.
+class TDriverError : public EDatabaseError {
+public:
+    TDriverError(int errorCode, std::string message)
+        : EDatabaseError(std::move(message)), errorCode_(errorCode) {}
+    const char* ClassName() const noexcept override { return "TDriverError"; }
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// A file that exists but cannot be opened.
+class EFOpenError : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EFOpenError"; }
+};
+
+// The text of a driver error code, used when the driver supplies no text of its own.
+std::string ErrorCodeToString(int errorCode);
+
+// "%s: %s": the component's name, a colon and a blank, then the message.
+std::string ComponentMessage(const std::string& componentName, const std::string& message);
+
+// Driver error codes the data layer itself raises.
+namespace DriverCode {
+inline constexpr int None = 0;
+inline constexpr int NotSupported = 5;
+inline constexpr int InvalidParameter = 9;
+inline constexpr int EndOfData = 10;
+inline constexpr int InvalidUserOrPassword = 12;
+inline constexpr int ConnectFailed = 21;
+inline constexpr int DriverInitFailed = 22;
+inline constexpr int InvalidArgument = 29;
+inline constexpr int NoData = 100;
+inline constexpr int VendorError = 101;
+} // namespace DriverCode
+
+} // namespace sorvanto

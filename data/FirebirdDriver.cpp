@@ -1,0 +1,1060 @@
+#include "FirebirdDriver.h"
+
+#include "DrivePaths.h"
+#include "Errors.h"
+#include "FirebirdClient.h"
+
+#include <firebird/Interface.h>
+
+#include <algorithm>
+#include <cstring>
+#include <list>
+
+namespace sorvanto {
+
+using Firebird::FbException;
+using Firebird::ThrowStatusWrapper;
+
+namespace fbdrv {
+
+// Owns an IStatus for the calls of one object.
+class Status {
+public:
+    explicit Status(Firebird::IMaster* master) : status_(master->getStatus()), wrapper_(status_) {}
+    ~Status() { status_->dispose(); }
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+    ThrowStatusWrapper* operator&() { return &wrapper_; }
+    ThrowStatusWrapper* get() { return &wrapper_; }
+
+private:
+    Firebird::IStatus* status_;
+    ThrowStatusWrapper wrapper_;
+};
+
+// The one place where an error of the client library becomes a TDriverError.
+[[noreturn]] void RaiseDriverError(Firebird::IUtil* util, const FbException& error) {
+    Firebird::IStatus* status = error.getStatus();
+    char text[4096] = {};
+    util->formatStatus(text, sizeof text - 1, status);
+    const intptr_t* errors = status->getErrors();
+    int code = DriverCode::VendorError;
+    if (errors && errors[0] == isc_arg_gds && errors[1] != 0)
+        code = static_cast<int>(errors[1]);
+    std::string message = text;
+    if (message.empty())
+        message = "ドライバ エラー : " + ErrorCodeToString(code);
+    throw TDriverError(code, std::move(message));
+}
+
+[[noreturn]] void RaiseClosed() {
+    throw TDriverError(4, ErrorCodeToString(4));
+}
+
+template <typename F> auto Guarded(Firebird::IUtil* util, F&& call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const FbException& error) {
+        RaiseDriverError(util, error);
+    }
+}
+
+// Something that lives on an attachment and must be released before it detaches.
+struct Child {
+    virtual ~Child() = default;
+    virtual void ReleaseForClose() noexcept = 0;
+    int order = 0; // readers 0, statements 1, transactions 2
+};
+
+struct AttachmentState {
+    Client* client = nullptr;
+    Firebird::IAttachment* attachment = nullptr;
+    std::unique_ptr<Status> status;
+    int dialect = 3;
+    bool wideText = false;
+    bool trimChar = false;
+    bool waitOnLocks = true;
+    bool commitRetain = false;
+    TDrvIsolation defaultIsolation = TDrvIsolation::ReadCommitted;
+    std::list<Child*> children;
+
+    Firebird::IUtil* util() const { return client->util; }
+
+    void Register(Child* child) { children.push_back(child); }
+    void Unregister(Child* child) { children.remove(child); }
+
+    void Close() noexcept {
+        for (int order = 0; order <= 2; ++order) {
+            auto pending = children;
+            for (Child* child : pending)
+                if (child->order == order)
+                    child->ReleaseForClose();
+        }
+        children.clear();
+        if (!attachment)
+            return;
+        try {
+            attachment->detach(status->get());
+            attachment = nullptr;
+        } catch (const FbException&) {
+            attachment->release();
+            attachment = nullptr;
+        }
+    }
+};
+
+struct TransactionState : Child {
+    std::shared_ptr<AttachmentState> owner;
+    Firebird::ITransaction* transaction = nullptr;
+    bool retained = false;
+
+    TransactionState() { order = 2; }
+    ~TransactionState() override {
+        ReleaseForClose();
+        if (owner)
+            owner->Unregister(this);
+    }
+    void ReleaseForClose() noexcept override {
+        if (!transaction)
+            return;
+        try {
+            transaction->rollback(owner->status->get());
+        } catch (const FbException&) {
+            transaction->release();
+        }
+        transaction = nullptr;
+    }
+    Firebird::ITransaction* Live() const {
+        if (!transaction || !owner->attachment)
+            RaiseClosed();
+        return transaction;
+    }
+};
+
+// One column of a message: where its value and null flag sit in the buffer.
+struct MessageField {
+    unsigned type = 0;
+    int subType = 0;
+    unsigned length = 0;
+    int scale = 0;
+    unsigned charSet = 0;
+    unsigned offset = 0;
+    unsigned nullOffset = 0;
+};
+
+std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta, ThrowStatusWrapper* st) {
+    std::vector<MessageField> fields(meta->getCount(st));
+    for (unsigned i = 0; i < fields.size(); ++i) {
+        MessageField& f = fields[i];
+        f.type = meta->getType(st, i) & ~1u;
+        f.subType = meta->getSubType(st, i);
+        f.length = meta->getLength(st, i);
+        f.scale = meta->getScale(st, i);
+        f.charSet = meta->getCharSet(st, i);
+        f.offset = meta->getOffset(st, i);
+        f.nullOffset = meta->getNullOffset(st, i);
+    }
+    return fields;
+}
+
+struct StatementState : Child {
+    std::shared_ptr<AttachmentState> owner;
+    Firebird::IStatement* statement = nullptr;
+    std::string text;
+    Firebird::IMessageMetadata* declaredInput = nullptr;
+    std::vector<MessageField> declared;
+    // The input message built for the last parameter kinds; rebuilt only when they change.
+    Firebird::IMessageMetadata* input = nullptr;
+    std::vector<MessageField> inputFields;
+    std::vector<unsigned char> inputBuffer;
+    bool returnsRows = false;
+
+    StatementState() { order = 1; }
+    ~StatementState() override {
+        ReleaseForClose();
+        if (owner)
+            owner->Unregister(this);
+    }
+    void ReleaseForClose() noexcept override {
+        if (input)
+            input->release();
+        if (declaredInput)
+            declaredInput->release();
+        input = declaredInput = nullptr;
+        if (!statement)
+            return;
+        try {
+            statement->free(owner->status->get());
+        } catch (const FbException&) {
+            statement->release();
+        }
+        statement = nullptr;
+    }
+    Firebird::IStatement* Live() const {
+        if (!statement || !owner->attachment)
+            RaiseClosed();
+        return statement;
+    }
+};
+
+namespace {
+constexpr unsigned kCharSetNone = 0;
+constexpr unsigned kCharSetOctets = 1;
+constexpr unsigned kMaxVarying = 32765;
+
+int BytesPerCharacter(unsigned charSet) {
+    switch (charSet & 0xFF) {
+    case 3: // UNICODE_FSS
+        return 3;
+    case 4: // UTF8
+        return 4;
+    case 5: case 6: case 44: case 56: case 57: case 64: case 67: case 68: case 69:
+        return 2; // the two-byte Asian sets
+    default:
+        return 1;
+    }
+}
+
+bool IsText(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
+
+// The message type that carries a value to the database.
+MessageField ParameterField(const TValue& value, const MessageField& declared) {
+    MessageField field = declared;
+    field.scale = 0;
+    auto text = [&](size_t bytes, unsigned charSet) {
+        if (declared.type == SQL_BLOB) {
+            field.type = SQL_BLOB;
+            field.length = sizeof(ISC_QUAD);
+            return;
+        }
+        field.type = SQL_VARYING;
+        size_t room = IsText(declared.type) ? std::max<size_t>(declared.length, bytes) : bytes;
+        field.length = static_cast<unsigned>(std::clamp<size_t>(room, 1, kMaxVarying));
+        field.charSet = IsText(declared.type) || declared.type == SQL_BLOB ? declared.charSet
+                                                                           : charSet;
+        field.subType = 0;
+    };
+    std::visit(
+        [&](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::monostate>) {
+                field = declared;
+            } else if constexpr (std::is_same_v<T, bool>) {
+                field.type = SQL_BOOLEAN, field.length = 1;
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                field.type = SQL_INT64, field.length = 8;
+            } else if constexpr (std::is_same_v<T, double>) {
+                field.type = SQL_DOUBLE, field.length = 8;
+            } else if constexpr (std::is_same_v<T, TBcd>) {
+                field.type = SQL_INT64, field.length = 8, field.scale = -v.scale;
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                text(v.size(), kCharSetNone);
+            } else if constexpr (std::is_same_v<T, TBytes>) {
+                text(v.data.size(), kCharSetOctets);
+                if (field.type == SQL_VARYING)
+                    field.charSet = kCharSetOctets;
+            } else if constexpr (std::is_same_v<T, TSQLDate>) {
+                field.type = SQL_TYPE_DATE, field.length = sizeof(ISC_DATE);
+            } else if constexpr (std::is_same_v<T, TSQLTime>) {
+                field.type = SQL_TYPE_TIME, field.length = sizeof(ISC_TIME);
+            } else if constexpr (std::is_same_v<T, TSQLTimeStamp>) {
+                field.type = SQL_TIMESTAMP, field.length = sizeof(ISC_TIMESTAMP);
+            }
+        },
+        value);
+    return field;
+}
+
+bool SameShape(const MessageField& a, const MessageField& b) {
+    return a.type == b.type && a.length == b.length && a.scale == b.scale &&
+           a.charSet == b.charSet && a.subType == b.subType;
+}
+
+template <typename T> void Store(unsigned char* at, T value) { std::memcpy(at, &value, sizeof value); }
+template <typename T> T Load(const unsigned char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+ISC_DATE EncodeDate(Firebird::IUtil* util, const TSQLDate& d) {
+    return util->encodeDate(unsigned(d.year), unsigned(d.month), unsigned(d.day));
+}
+ISC_TIME EncodeTime(Firebird::IUtil* util, const TSQLTime& t) {
+    return util->encodeTime(unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
+                            unsigned(t.fractions));
+}
+
+ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_view bytes) {
+    ThrowStatusWrapper* st = s.owner->status->get();
+    ISC_QUAD id{};
+    Firebird::IBlob* blob = s.owner->attachment->createBlob(st, tra, &id, 0, nullptr);
+    try {
+        constexpr size_t kSegment = 32768;
+        for (size_t pos = 0; pos < bytes.size(); pos += kSegment) {
+            size_t n = std::min(kSegment, bytes.size() - pos);
+            blob->putSegment(st, static_cast<unsigned>(n), bytes.data() + pos);
+        }
+        blob->close(st);
+    } catch (...) {
+        try {
+            blob->cancel(st);
+        } catch (const FbException&) {
+            blob->release();
+        }
+        throw;
+    }
+    return id;
+}
+
+// Fills the input message of a statement from the parameter values.
+Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransaction* tra,
+                                           const std::vector<TValue>& params) {
+    ThrowStatusWrapper* st = s.owner->status->get();
+    Firebird::IUtil* util = s.owner->util();
+    if (params.size() != s.declared.size())
+        throw TDriverError(DriverCode::InvalidParameter,
+                           ErrorCodeToString(DriverCode::InvalidParameter) + ": " +
+                               std::to_string(params.size()) + " / " +
+                               std::to_string(s.declared.size()));
+    if (params.empty())
+        return nullptr;
+
+    std::vector<MessageField> wanted(params.size());
+    bool reuse = s.input != nullptr;
+    for (size_t i = 0; i < params.size(); ++i) {
+        wanted[i] = ParameterField(params[i], s.declared[i]);
+        if (reuse && !SameShape(wanted[i], s.inputFields[i]))
+            reuse = false;
+    }
+    if (!reuse) {
+        Firebird::IMetadataBuilder* builder = s.declaredInput->getBuilder(st);
+        try {
+            for (unsigned i = 0; i < wanted.size(); ++i) {
+                builder->setType(st, i, wanted[i].type | 1u);
+                builder->setSubType(st, i, wanted[i].subType);
+                builder->setLength(st, i, wanted[i].length);
+                builder->setScale(st, i, wanted[i].scale);
+                builder->setCharSet(st, i, wanted[i].charSet);
+            }
+            Firebird::IMessageMetadata* meta = builder->getMetadata(st);
+            builder->release();
+            builder = nullptr;
+            if (s.input)
+                s.input->release();
+            s.input = meta;
+            s.inputFields = DescribeMessage(meta, st);
+            s.inputBuffer.assign(meta->getMessageLength(st), 0);
+        } catch (...) {
+            if (builder)
+                builder->release();
+            throw;
+        }
+    }
+
+    unsigned char* buffer = s.inputBuffer.data();
+    for (size_t i = 0; i < params.size(); ++i) {
+        const MessageField& f = s.inputFields[i];
+        const TValue& value = params[i];
+        Store<ISC_SHORT>(buffer + f.nullOffset, IsNull(value) ? ISC_SHORT(-1) : ISC_SHORT(0));
+        unsigned char* at = buffer + f.offset;
+        auto putText = [&](std::string_view bytes) {
+            if (f.type == SQL_BLOB) {
+                Store(at, WriteBlob(s, tra, bytes));
+                return;
+            }
+            if (bytes.size() > f.length)
+                throw TDriverError(14, ErrorCodeToString(14));
+            Store<ISC_USHORT>(at, static_cast<ISC_USHORT>(bytes.size()));
+            std::memcpy(at + sizeof(ISC_USHORT), bytes.data(), bytes.size());
+        };
+        std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, bool>)
+                    Store<FB_BOOLEAN>(at, v ? FB_TRUE : FB_FALSE);
+                else if constexpr (std::is_same_v<T, std::int64_t>)
+                    Store<ISC_INT64>(at, v);
+                else if constexpr (std::is_same_v<T, double>)
+                    Store<double>(at, v);
+                else if constexpr (std::is_same_v<T, TBcd>)
+                    Store<ISC_INT64>(at, v.value);
+                else if constexpr (std::is_same_v<T, std::string>)
+                    putText(v);
+                else if constexpr (std::is_same_v<T, TBytes>)
+                    putText(v.data);
+                else if constexpr (std::is_same_v<T, TSQLDate>)
+                    Store(at, EncodeDate(util, v));
+                else if constexpr (std::is_same_v<T, TSQLTime>)
+                    Store(at, EncodeTime(util, v));
+                else if constexpr (std::is_same_v<T, TSQLTimeStamp>)
+                    Store(at, ISC_TIMESTAMP{EncodeDate(util, v.date), EncodeTime(util, v.time)});
+            },
+            value);
+    }
+    return s.input;
+}
+} // namespace
+
+struct ReaderState : Child {
+    std::shared_ptr<StatementState> statement;
+    std::shared_ptr<TransactionState> transaction;
+    Firebird::IResultSet* cursor = nullptr;
+    Firebird::IMessageMetadata* output = nullptr;
+    std::vector<MessageField> fields;
+    std::vector<TDrvColumnDesc> columns;
+    std::vector<unsigned char> buffer;
+    bool onRow = false;
+
+    ReaderState() { order = 0; }
+    ~ReaderState() override {
+        ReleaseForClose();
+        if (statement && statement->owner)
+            statement->owner->Unregister(this);
+    }
+    void ReleaseForClose() noexcept override {
+        if (output)
+            output->release();
+        output = nullptr;
+        if (!cursor)
+            return;
+        try {
+            cursor->close(statement->owner->status->get());
+        } catch (const FbException&) {
+            cursor->release();
+        }
+        cursor = nullptr;
+        onRow = false;
+    }
+    AttachmentState& owner() const { return *statement->owner; }
+};
+
+} // namespace fbdrv
+
+using namespace fbdrv;
+
+// ---------------------------------------------------------------------------------------------
+// Transactions
+
+struct TDrvTransaction::Impl {
+    std::shared_ptr<TransactionState> state;
+};
+
+TDrvTransaction::TDrvTransaction(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+TDrvTransaction::~TDrvTransaction() = default;
+
+bool TDrvTransaction::Active() const noexcept {
+    return impl_->state->transaction != nullptr && impl_->state->owner->attachment != nullptr;
+}
+
+void TDrvTransaction::Commit() {
+    TransactionState& s = *impl_->state;
+    Firebird::ITransaction* tra = s.Live();
+    Guarded(s.owner->util(), [&] {
+        if (s.owner->commitRetain) {
+            tra->commitRetaining(s.owner->status->get());
+            s.retained = true;
+        } else {
+            tra->commit(s.owner->status->get());
+            s.transaction = nullptr;
+        }
+    });
+}
+
+void TDrvTransaction::Rollback() {
+    TransactionState& s = *impl_->state;
+    Firebird::ITransaction* tra = s.Live();
+    Guarded(s.owner->util(), [&] {
+        tra->rollback(s.owner->status->get());
+        s.transaction = nullptr;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows
+
+struct TDrvReader::Impl {
+    std::shared_ptr<ReaderState> state;
+};
+
+TDrvReader::TDrvReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+TDrvReader::~TDrvReader() = default;
+
+int TDrvReader::ColumnCount() const noexcept { return static_cast<int>(impl_->state->columns.size()); }
+const TDrvColumnDesc& TDrvReader::Column(int index) const {
+    return impl_->state->columns.at(static_cast<size_t>(index));
+}
+const std::vector<TDrvColumnDesc>& TDrvReader::Columns() const noexcept {
+    return impl_->state->columns;
+}
+
+bool TDrvReader::Next() {
+    ReaderState& s = *impl_->state;
+    if (!s.cursor || !s.owner().attachment)
+        return false;
+    return Guarded(s.owner().util(), [&] {
+        int rc = s.cursor->fetchNext(s.owner().status->get(), s.buffer.data());
+        s.onRow = rc == Firebird::IStatus::RESULT_OK;
+        if (!s.onRow) {
+            s.cursor->close(s.owner().status->get());
+            s.cursor = nullptr;
+        }
+        return s.onRow;
+    });
+}
+
+namespace {
+const MessageField& FieldOf(const ReaderState& s, int column) {
+    if (!s.onRow)
+        throw TDriverError(DriverCode::EndOfData, ErrorCodeToString(DriverCode::EndOfData));
+    if (column < 0 || column >= static_cast<int>(s.fields.size()))
+        throw TDriverError(8, ErrorCodeToString(8));
+    return s.fields[static_cast<size_t>(column)];
+}
+
+std::int64_t Power10(int n) {
+    std::int64_t p = 1;
+    while (n-- > 0)
+        p *= 10;
+    return p;
+}
+} // namespace
+
+bool TDrvReader::IsNull(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    return Load<ISC_SHORT>(s.buffer.data() + f.nullOffset) != 0;
+}
+
+bool TDrvReader::GetBoolean(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    if (f.type != SQL_BOOLEAN)
+        return GetInt64(column) != 0;
+    return Load<FB_BOOLEAN>(s.buffer.data() + f.offset) != FB_FALSE;
+}
+
+std::int64_t TDrvReader::GetInt64(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    const unsigned char* at = s.buffer.data() + f.offset;
+    switch (f.type) {
+    case SQL_SHORT:
+        return Load<ISC_SHORT>(at);
+    case SQL_LONG:
+        return Load<ISC_LONG>(at);
+    case SQL_INT64:
+        return Load<ISC_INT64>(at);
+    case SQL_BOOLEAN:
+        return Load<FB_BOOLEAN>(at) != FB_FALSE;
+    case SQL_FLOAT:
+        return static_cast<std::int64_t>(Load<float>(at));
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+        return static_cast<std::int64_t>(Load<double>(at));
+    default:
+        throw TDriverError(7, ErrorCodeToString(7));
+    }
+}
+
+double TDrvReader::GetDouble(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    const unsigned char* at = s.buffer.data() + f.offset;
+    if (f.type == SQL_FLOAT)
+        return Load<float>(at);
+    if (f.type == SQL_DOUBLE || f.type == SQL_D_FLOAT)
+        return Load<double>(at);
+    return static_cast<double>(GetInt64(column)) / static_cast<double>(Power10(-f.scale));
+}
+
+TBcd TDrvReader::GetBcd(int column) const {
+    const MessageField& f = FieldOf(*impl_->state, column);
+    return TBcd{GetInt64(column), f.scale < 0 ? -f.scale : 0};
+}
+
+std::string_view TDrvReader::GetBytes(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    const auto* at = reinterpret_cast<const char*>(s.buffer.data() + f.offset);
+    if (f.type == SQL_VARYING)
+        return {at + sizeof(ISC_USHORT), Load<ISC_USHORT>(s.buffer.data() + f.offset)};
+    if (f.type != SQL_TEXT)
+        throw TDriverError(7, ErrorCodeToString(7));
+    std::string_view text(at, f.length);
+    if (f.charSet == kCharSetOctets)
+        return text;
+    // CHAR values are blank padded to the byte length of the column.
+    size_t end = text.find_last_not_of(' ');
+    size_t keep = end == std::string_view::npos ? 0 : end + 1;
+    if (s.owner().trimChar)
+        return text.substr(0, keep);
+    // Padding past the declared characters comes from multi-byte sets: keep one blank per character.
+    const TDrvColumnDesc& desc = s.columns[static_cast<size_t>(column)];
+    size_t characters = 0;
+    for (size_t i = 0; i < keep; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            ++characters;
+    size_t padded = keep + (static_cast<size_t>(desc.precision) > characters
+                                ? static_cast<size_t>(desc.precision) - characters
+                                : 0);
+    return text.substr(0, std::min(padded, text.size()));
+}
+
+TSQLDate TDrvReader::GetDate(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    ISC_DATE date;
+    if (f.type == SQL_TYPE_DATE)
+        date = Load<ISC_DATE>(s.buffer.data() + f.offset);
+    else if (f.type == SQL_TIMESTAMP)
+        date = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_date;
+    else
+        throw TDriverError(7, ErrorCodeToString(7));
+    unsigned y, m, d;
+    s.owner().util()->decodeDate(date, &y, &m, &d);
+    return TSQLDate{int(y), int(m), int(d)};
+}
+
+TSQLTime TDrvReader::GetTime(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    ISC_TIME time;
+    if (f.type == SQL_TYPE_TIME)
+        time = Load<ISC_TIME>(s.buffer.data() + f.offset);
+    else if (f.type == SQL_TIMESTAMP)
+        time = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_time;
+    else
+        throw TDriverError(7, ErrorCodeToString(7));
+    unsigned h, m, sec, frac;
+    s.owner().util()->decodeTime(time, &h, &m, &sec, &frac);
+    return TSQLTime{int(h), int(m), int(sec), int(frac)};
+}
+
+TSQLTimeStamp TDrvReader::GetTimeStamp(int column) const {
+    const MessageField& f = FieldOf(*impl_->state, column);
+    if (f.type == SQL_TYPE_DATE)
+        return TSQLTimeStamp{GetDate(column), {}};
+    return TSQLTimeStamp{GetDate(column), GetTime(column)};
+}
+
+namespace {
+Firebird::IBlob* OpenBlob(const ReaderState& s, int column) {
+    const MessageField& f = FieldOf(s, column);
+    if (f.type != SQL_BLOB)
+        throw TDriverError(7, ErrorCodeToString(7));
+    if (!s.transaction->transaction)
+        RaiseClosed();
+    ISC_QUAD id = Load<ISC_QUAD>(s.buffer.data() + f.offset);
+    return s.owner().attachment->openBlob(s.owner().status->get(), s.transaction->transaction, &id,
+                                          0, nullptr);
+}
+
+struct BlobCloser {
+    Firebird::IBlob* blob;
+    ThrowStatusWrapper* st;
+    ~BlobCloser() {
+        if (!blob)
+            return;
+        try {
+            blob->close(st);
+        } catch (const FbException&) {
+            blob->release();
+        }
+    }
+};
+} // namespace
+
+void TDrvReader::AppendBlob(int column, std::string& out) const {
+    const ReaderState& s = *impl_->state;
+    if (IsNull(column))
+        return;
+    Guarded(s.owner().util(), [&] {
+        ThrowStatusWrapper* st = s.owner().status->get();
+        BlobCloser closer{OpenBlob(s, column), st};
+        char chunk[65535];
+        for (;;) {
+            unsigned got = 0;
+            int rc = closer.blob->getSegment(st, sizeof chunk, chunk, &got);
+            if (rc != Firebird::IStatus::RESULT_OK && rc != Firebird::IStatus::RESULT_SEGMENT)
+                break;
+            out.append(chunk, got);
+        }
+    });
+}
+
+std::string TDrvReader::GetBlob(int column) const {
+    std::string out;
+    AppendBlob(column, out);
+    return out;
+}
+
+std::int64_t TDrvReader::GetBlobLength(int column) const {
+    const ReaderState& s = *impl_->state;
+    if (IsNull(column))
+        return 0;
+    return Guarded(s.owner().util(), [&] {
+        ThrowStatusWrapper* st = s.owner().status->get();
+        BlobCloser closer{OpenBlob(s, column), st};
+        const unsigned char items[] = {isc_info_blob_total_length};
+        unsigned char answer[32] = {};
+        closer.blob->getInfo(st, sizeof items, items, sizeof answer, answer);
+        if (answer[0] != isc_info_blob_total_length)
+            return std::int64_t(0);
+        int size = answer[1] | (answer[2] << 8);
+        std::int64_t total = 0;
+        for (int i = size - 1; i >= 0; --i)
+            total = (total << 8) | answer[3 + i];
+        return total;
+    });
+}
+
+TValue TDrvReader::GetValue(int column) const {
+    if (IsNull(column))
+        return std::monostate{};
+    const TDrvColumnDesc& desc = Column(column);
+    switch (desc.type) {
+    case TDrvDataType::AnsiString:
+    case TDrvDataType::WideString:
+        return std::string(GetBytes(column));
+    case TDrvDataType::Bytes:
+    case TDrvDataType::VarBytes:
+        return TBytes{std::string(GetBytes(column))};
+    case TDrvDataType::Int16:
+    case TDrvDataType::Int32:
+    case TDrvDataType::Int64:
+        return GetInt64(column);
+    case TDrvDataType::Single:
+    case TDrvDataType::Double:
+        return GetDouble(column);
+    case TDrvDataType::Bcd:
+        return GetBcd(column);
+    case TDrvDataType::Boolean:
+        return GetBoolean(column);
+    case TDrvDataType::Date:
+        return GetDate(column);
+    case TDrvDataType::Time:
+        return GetTime(column);
+    case TDrvDataType::TimeStamp:
+        return GetTimeStamp(column);
+    case TDrvDataType::Blob:
+        if (desc.subType == TDrvSubType::Binary)
+            return TBytes{GetBlob(column)};
+        return GetBlob(column);
+    case TDrvDataType::Unknown:
+        break;
+    }
+    return std::monostate{};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statements
+
+struct TDrvStatement::Impl {
+    std::shared_ptr<StatementState> state;
+};
+
+TDrvStatement::TDrvStatement(std::unique_ptr<Impl> impl) : state_(std::move(impl->state)) {}
+TDrvStatement::~TDrvStatement() = default;
+
+const std::string& TDrvStatement::Text() const noexcept { return state_->text; }
+int TDrvStatement::ParameterCount() const { return static_cast<int>(state_->declared.size()); }
+bool TDrvStatement::ReturnsRows() const { return state_->returnsRows; }
+
+namespace {
+std::shared_ptr<TransactionState> TransactionOf(TDrvTransaction& transaction) {
+    return fbdrv::TransactionStateOf(transaction);
+}
+} // namespace
+
+std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
+                                     const std::vector<TValue>& params) {
+    StatementState& s = *state_;
+    Firebird::IStatement* statement = s.Live();
+    Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
+    return Guarded(s.owner->util(), [&] {
+        ThrowStatusWrapper* st = s.owner->status->get();
+        Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
+        statement->execute(st, tra, input, input ? s.inputBuffer.data() : nullptr, nullptr,
+                           nullptr);
+        return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
+    });
+}
+
+namespace {
+TDrvColumnDesc DescribeColumn(const AttachmentState& owner, Firebird::IMessageMetadata* meta,
+                              ThrowStatusWrapper* st, unsigned i, const MessageField& f) {
+    TDrvColumnDesc d;
+    d.name = meta->getAlias(st, i);
+    d.relation = meta->getRelation(st, i);
+    d.field = meta->getField(st, i);
+    d.nullable = meta->isNullable(st, i);
+    d.readOnly = d.relation.empty();
+    d.size = static_cast<int>(f.length);
+    auto integer = [&](TDrvDataType type, int digits) {
+        if (f.scale < 0) {
+            d.type = TDrvDataType::Bcd;
+            d.precision = digits;
+            d.scale = -f.scale;
+        } else {
+            d.type = type;
+            d.precision = digits;
+        }
+    };
+    switch (f.type) {
+    case SQL_TEXT:
+    case SQL_VARYING:
+        if (f.charSet == kCharSetOctets) {
+            d.type = f.type == SQL_TEXT ? TDrvDataType::Bytes : TDrvDataType::VarBytes;
+            d.precision = d.size;
+        } else {
+            d.type = owner.wideText ? TDrvDataType::WideString : TDrvDataType::AnsiString;
+            d.precision = d.size / BytesPerCharacter(f.charSet);
+            if (f.type == SQL_TEXT)
+                d.subType = TDrvSubType::FixedChar;
+        }
+        break;
+    case SQL_SHORT:
+        integer(TDrvDataType::Int16, 4);
+        break;
+    case SQL_LONG:
+        integer(TDrvDataType::Int32, 9);
+        break;
+    case SQL_INT64:
+        integer(TDrvDataType::Int64, 18);
+        break;
+    case SQL_FLOAT:
+        d.type = TDrvDataType::Single;
+        d.precision = 7;
+        break;
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+        d.type = TDrvDataType::Double;
+        d.precision = 15;
+        break;
+    case SQL_BOOLEAN:
+        d.type = TDrvDataType::Boolean;
+        break;
+    case SQL_TYPE_DATE:
+        d.type = TDrvDataType::Date;
+        break;
+    case SQL_TYPE_TIME:
+        d.type = TDrvDataType::Time;
+        break;
+    case SQL_TIMESTAMP:
+        d.type = TDrvDataType::TimeStamp;
+        break;
+    case SQL_BLOB:
+        d.type = TDrvDataType::Blob;
+        if (f.subType == 1)
+            d.subType = owner.wideText ? TDrvSubType::WideMemo : TDrvSubType::Memo;
+        else
+            d.subType = TDrvSubType::Binary;
+        d.precision = 1;
+        break;
+    default:
+        d.type = TDrvDataType::Unknown;
+        break;
+    }
+    return d;
+}
+} // namespace
+
+std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
+                                                const std::vector<TValue>& params) {
+    StatementState& s = *state_;
+    Firebird::IStatement* statement = s.Live();
+    auto traState = TransactionOf(transaction);
+    Firebird::ITransaction* tra = traState->Live();
+    auto reader = std::make_shared<ReaderState>();
+    reader->statement = state_;
+    reader->transaction = traState;
+    Guarded(s.owner->util(), [&] {
+        ThrowStatusWrapper* st = s.owner->status->get();
+        reader->output = statement->getOutputMetadata(st);
+        reader->fields = DescribeMessage(reader->output, st);
+        reader->columns.reserve(reader->fields.size());
+        for (unsigned i = 0; i < reader->fields.size(); ++i)
+            reader->columns.push_back(DescribeColumn(*s.owner, reader->output, st, i,
+                                                     reader->fields[i]));
+        reader->buffer.assign(reader->output->getMessageLength(st), 0);
+        Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
+        reader->cursor = statement->openCursor(st, tra, input,
+                                               input ? s.inputBuffer.data() : nullptr,
+                                               reader->output, 0);
+    });
+    s.owner->Register(reader.get());
+    auto impl = std::make_unique<TDrvReader::Impl>();
+    impl->state = std::move(reader);
+    return std::unique_ptr<TDrvReader>(new TDrvReader(std::move(impl)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attachments
+
+std::shared_ptr<TransactionState> fbdrv::TransactionStateOf(TDrvTransaction& transaction) {
+    return transaction.impl_->state;
+}
+
+namespace {
+TDrvIsolation ParseIsolation(std::string_view text) {
+    if (SameText(text, "RepeatableRead"))
+        return TDrvIsolation::RepeatableRead;
+    if (SameText(text, "DirtyRead"))
+        return TDrvIsolation::DirtyRead;
+    return TDrvIsolation::ReadCommitted;
+}
+
+bool ParseBool(std::string_view text, bool fallback) {
+    if (SameText(text, "True"))
+        return true;
+    if (SameText(text, "False"))
+        return false;
+    return fallback;
+}
+} // namespace
+
+std::unique_ptr<TDrvConnection> TDrvConnection::Connect(const TParamList& properties) {
+    return Attach(properties, false);
+}
+
+std::unique_ptr<TDrvConnection> TDrvConnection::CreateDatabase(const TParamList& properties) {
+    return Attach(properties, true);
+}
+
+std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& properties, bool create) {
+    auto value = [&](std::string_view name) { return properties.ValueOfName(name); };
+    std::string vendorLib = value("VendorLib");
+    if (vendorLib.empty())
+        vendorLib = "fbclient.dll";
+    Client& client = LoadClient(vendorLib);
+
+    auto state = std::make_shared<AttachmentState>();
+    state->client = &client;
+    state->status = std::make_unique<Status>(client.master);
+    std::string dialect = value("SQLDialect");
+    state->dialect = dialect.empty() ? 3 : std::atoi(dialect.c_str());
+    if (state->dialect < 1 || state->dialect > 3)
+        state->dialect = 3;
+    std::string charSet = value("ServerCharSet");
+    state->wideText = !charSet.empty() && !SameText(charSet, "NONE");
+    state->trimChar = ParseBool(value("TrimChar"), false);
+    state->waitOnLocks = ParseBool(value("WaitOnLocks"), true);
+    state->commitRetain = ParseBool(value("CommitRetain"), false);
+    state->defaultIsolation = ParseIsolation(value("IsolationLevel"));
+
+    ThrowStatusWrapper* st = state->status->get();
+    Guarded(client.util, [&] {
+        Firebird::IXpbBuilder* dpb =
+            client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
+        try {
+            dpb->insertTag(st, isc_dpb_utf8_filename);
+            if (properties.IndexOfName("User_Name") >= 0)
+                dpb->insertString(st, isc_dpb_user_name, value("User_Name").c_str());
+            if (properties.IndexOfName("Password") >= 0)
+                dpb->insertString(st, isc_dpb_password, value("Password").c_str());
+            if (std::string role = value("Role"); !role.empty())
+                dpb->insertString(st, isc_dpb_sql_role_name, role.c_str());
+            if (!charSet.empty())
+                dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
+            dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
+            std::string database = MapDatabasePath(value("Database"));
+            if (create) {
+                dpb->insertInt(st, isc_dpb_page_size, 8192);
+                if (std::string set = value("DatabaseCharSet"); !set.empty())
+                    dpb->insertString(st, isc_dpb_set_db_charset, set.c_str());
+                state->attachment = client.provider->createDatabase(
+                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
+            } else {
+                state->attachment = client.provider->attachDatabase(
+                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
+            }
+            dpb->dispose();
+        } catch (...) {
+            dpb->dispose();
+            throw;
+        }
+    });
+    std::unique_ptr<TDrvConnection> connection(new TDrvConnection());
+    connection->state_ = std::move(state);
+    return connection;
+}
+
+TDrvConnection::~TDrvConnection() { state_->Close(); }
+
+std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation isolation) {
+    AttachmentState& a = *state_;
+    if (!a.attachment)
+        RaiseClosed();
+    auto tra = std::make_shared<TransactionState>();
+    tra->owner = state_;
+    Guarded(a.util(), [&] {
+        ThrowStatusWrapper* st = a.status->get();
+        Firebird::IXpbBuilder* tpb =
+            a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
+        try {
+            tpb->insertTag(st, isc_tpb_write);
+            if (isolation == TDrvIsolation::RepeatableRead) {
+                tpb->insertTag(st, isc_tpb_concurrency);
+            } else {
+                // The database has no dirty reads: read committed is the nearest level.
+                tpb->insertTag(st, isc_tpb_read_committed);
+                tpb->insertTag(st, isc_tpb_rec_version);
+            }
+            tpb->insertTag(st, a.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+            tra->transaction =
+                a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
+            tpb->dispose();
+        } catch (...) {
+            tpb->dispose();
+            throw;
+        }
+    });
+    a.Register(tra.get());
+    auto impl = std::make_unique<TDrvTransaction::Impl>();
+    impl->state = std::move(tra);
+    return std::unique_ptr<TDrvTransaction>(new TDrvTransaction(std::move(impl)));
+}
+
+std::unique_ptr<TDrvStatement> TDrvConnection::Prepare(TDrvTransaction& transaction,
+                                                       std::string_view sql) {
+    AttachmentState& a = *state_;
+    if (!a.attachment)
+        RaiseClosed();
+    Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
+    auto s = std::make_shared<StatementState>();
+    s->owner = state_;
+    s->text = std::string(sql);
+    Guarded(a.util(), [&] {
+        ThrowStatusWrapper* st = a.status->get();
+        s->statement = a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
+                                             s->text.c_str(), static_cast<unsigned>(a.dialect),
+                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+        s->declaredInput = s->statement->getInputMetadata(st);
+        s->declared = DescribeMessage(s->declaredInput, st);
+        s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
+    });
+    a.Register(s.get());
+    auto impl = std::make_unique<TDrvStatement::Impl>();
+    impl->state = std::move(s);
+    return std::unique_ptr<TDrvStatement>(new TDrvStatement(std::move(impl)));
+}
+
+std::uint64_t TDrvConnection::ExecuteImmediate(TDrvTransaction& transaction, std::string_view sql) {
+    auto statement = Prepare(transaction, sql);
+    return statement->Execute(transaction, {});
+}
+
+TDrvIsolation TDrvConnection::DefaultIsolation() const noexcept { return state_->defaultIsolation; }
+int TDrvConnection::Dialect() const noexcept { return state_->dialect; }
+bool TDrvConnection::WideText() const noexcept { return state_->wideText; }
+
+std::string TDrvConnection::GetVendorProperty(std::string_view name) const {
+    if (SameText(name, "QuoteCharEnabled"))
+        return state_->dialect >= 3 ? "true" : "false";
+    if (SameText(name, "SQLDialect"))
+        return std::to_string(state_->dialect);
+    return {};
+}
+
+} // namespace sorvanto

@@ -1,0 +1,196 @@
+#pragma once
+
+#include "ParamList.h"
+#include "Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The Firebird driver: attachments, transactions, statements and rows on the Firebird client
+// library's object-oriented API. The client library is loaded at the first attachment and kept.
+// Every failure of the client library is raised as TDriverError with the library's own text.
+namespace sorvanto {
+
+enum class TDrvDataType {
+    Unknown,
+    AnsiString,
+    WideString,
+    Int16,
+    Int32,
+    Int64,
+    Single,
+    Double,
+    Bcd,
+    Boolean,
+    Date,
+    Time,
+    TimeStamp,
+    Blob,
+    Bytes,
+    VarBytes,
+};
+
+enum class TDrvSubType {
+    None,
+    FixedChar, // CHAR: blank padded
+    Memo,      // text blob on an attachment without a character set
+    WideMemo,  // text blob on an attachment with a character set
+    Binary,    // any other blob
+};
+
+// Description of one result column.
+struct TDrvColumnDesc {
+    std::string name;     // the column's alias in the result
+    std::string relation; // the table it comes from, empty for an expression
+    std::string field;    // the table column it comes from
+    TDrvDataType type = TDrvDataType::Unknown;
+    TDrvSubType subType = TDrvSubType::None;
+    int size = 0;      // bytes in the row buffer (text: bytes; blob: 1)
+    int precision = 0; // text: characters; numbers: decimal digits
+    int scale = 0;     // digits after the decimal point (positive)
+    bool nullable = true;
+    bool readOnly = false;
+};
+
+enum class TDrvIsolation { ReadCommitted = 0, RepeatableRead = 1, DirtyRead = 2 };
+
+class TDrvTransaction;
+
+namespace fbdrv {
+struct AttachmentState;
+struct StatementState;
+struct TransactionState;
+std::shared_ptr<TransactionState> TransactionStateOf(TDrvTransaction& transaction);
+} // namespace fbdrv
+
+class TDrvConnection;
+class TDrvStatement;
+
+class TDrvTransaction {
+public:
+    ~TDrvTransaction(); // rolls back what was neither committed nor rolled back
+    TDrvTransaction(const TDrvTransaction&) = delete;
+    TDrvTransaction& operator=(const TDrvTransaction&) = delete;
+
+    void Commit();
+    void Rollback();
+    bool Active() const noexcept;
+
+private:
+    friend class TDrvConnection;
+    friend class TDrvStatement;
+    friend class TDrvReader;
+    friend std::shared_ptr<fbdrv::TransactionState> fbdrv::TransactionStateOf(TDrvTransaction&);
+    struct Impl;
+    explicit TDrvTransaction(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// Rows of an executed statement, read forward. The current row's values are read straight from
+// the fetch buffer.
+class TDrvReader {
+public:
+    ~TDrvReader();
+    TDrvReader(const TDrvReader&) = delete;
+    TDrvReader& operator=(const TDrvReader&) = delete;
+
+    int ColumnCount() const noexcept;
+    const TDrvColumnDesc& Column(int index) const;
+    const std::vector<TDrvColumnDesc>& Columns() const noexcept;
+
+    // Steps to the next row; false at the end.
+    bool Next();
+
+    bool IsNull(int column) const;
+    bool GetBoolean(int column) const;
+    std::int64_t GetInt64(int column) const; // integers; a scaled number gives its unscaled value
+    double GetDouble(int column) const;
+    TBcd GetBcd(int column) const;
+    // Text or binary bytes of a CHAR/VARCHAR column, a view into the fetch buffer (CHAR padding
+    // removed when the attachment trims fixed-length text).
+    std::string_view GetBytes(int column) const;
+    TSQLDate GetDate(int column) const;
+    TSQLTime GetTime(int column) const;
+    TSQLTimeStamp GetTimeStamp(int column) const;
+    // The whole content of a blob column.
+    std::string GetBlob(int column) const;
+    void AppendBlob(int column, std::string& out) const;
+    // Length of a blob column's content in bytes (0 for null).
+    std::int64_t GetBlobLength(int column) const;
+    // Any column as a value.
+    TValue GetValue(int column) const;
+
+private:
+    friend class TDrvStatement;
+    struct Impl;
+    explicit TDrvReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// A prepared statement. Execute it again and again with new parameter values: it is prepared once.
+class TDrvStatement {
+public:
+    ~TDrvStatement();
+    TDrvStatement(const TDrvStatement&) = delete;
+    TDrvStatement& operator=(const TDrvStatement&) = delete;
+
+    const std::string& Text() const noexcept;
+    int ParameterCount() const;
+    bool ReturnsRows() const;
+
+    // Runs the statement with the values of the "?" markers in order; returns the affected rows.
+    std::uint64_t Execute(TDrvTransaction& transaction, const std::vector<TValue>& params);
+    // Runs a statement that returns rows and opens a reader on them.
+    std::unique_ptr<TDrvReader> Open(TDrvTransaction& transaction,
+                                     const std::vector<TValue>& params);
+
+private:
+    friend class TDrvConnection;
+    struct Impl;
+    explicit TDrvStatement(std::unique_ptr<Impl> impl);
+    std::shared_ptr<fbdrv::StatementState> state_;
+};
+
+// One attachment to a database.
+class TDrvConnection {
+public:
+    // Attaches with the whole property set ("name=value" lines): Database, User_Name, Password,
+    // Role, SQLDialect, ServerCharSet go into the attachment; IsolationLevel, WaitOnLocks,
+    // CommitRetain into each transaction; TrimChar into the reading of fixed-length text;
+    // VendorLib names the client library.
+    static std::unique_ptr<TDrvConnection> Connect(const TParamList& properties);
+    // Creates the database named by Database and attaches to it; "DatabaseCharSet" gives the
+    // default character set of the new database.
+    static std::unique_ptr<TDrvConnection> CreateDatabase(const TParamList& properties);
+    ~TDrvConnection(); // releases statements, rolls back transactions, detaches
+
+    TDrvConnection(const TDrvConnection&) = delete;
+    TDrvConnection& operator=(const TDrvConnection&) = delete;
+
+    std::unique_ptr<TDrvTransaction> BeginTransaction(TDrvIsolation isolation);
+    std::unique_ptr<TDrvStatement> Prepare(TDrvTransaction& transaction, std::string_view sql);
+    // Runs an unprepared statement at once; returns the affected rows.
+    std::uint64_t ExecuteImmediate(TDrvTransaction& transaction, std::string_view sql);
+
+    // The default isolation of the attachment's transactions (its IsolationLevel property).
+    TDrvIsolation DefaultIsolation() const noexcept;
+    int Dialect() const noexcept;
+    // A named property of the attachment: "QuoteCharEnabled", "DatabaseProductVersion", ...
+    std::string GetVendorProperty(std::string_view name) const;
+    // True when text arrives as wide text (the attachment has a character set).
+    bool WideText() const noexcept;
+
+private:
+    TDrvConnection() = default;
+    static std::unique_ptr<TDrvConnection> Attach(const TParamList& properties, bool create);
+    std::shared_ptr<fbdrv::AttachmentState> state_;
+};
+
+// The client library's file for a VendorLib name: "fbclient.dll" (any letter case) stands for
+// the platform's libfbclient.so.2; any other name is used as it is.
+std::string ClientLibraryFile(std::string_view vendorLib);
+
+} // namespace sorvanto

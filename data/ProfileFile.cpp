@@ -1,0 +1,111 @@
+#include "ProfileFile.h"
+
+#include "Errors.h"
+#include "ParamList.h"
+#include "TextCodec.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sorvanto {
+
+std::string DecodeProfileText(std::string_view bytes) {
+    auto startsWith = [&](std::string_view bom) { return bytes.substr(0, bom.size()) == bom; };
+    if (startsWith("\xFF\xFE"))
+        return Utf16ToUtf8(bytes.substr(2), false);
+    if (startsWith("\xFE\xFF"))
+        return Utf16ToUtf8(bytes.substr(2), true);
+    if (startsWith("\xEF\xBB\xBF"))
+        return std::string(bytes.substr(3));
+    if (IsValidUtf8(bytes))
+        return std::string(bytes);
+    return Cp932ToUtf8(bytes);
+}
+
+TProfileFile TProfileFile::Parse(std::string_view bytes) {
+    TProfileFile file;
+    const std::string text = DecodeProfileText(bytes);
+    std::string_view rest = text;
+    Section* current = nullptr;
+    while (!rest.empty()) {
+        size_t end = rest.find_first_of("\r\n");
+        std::string_view raw = rest.substr(0, end);
+        if (end == std::string_view::npos) {
+            rest = {};
+        } else {
+            size_t next = end + 1;
+            if (rest[end] == '\r' && next < rest.size() && rest[next] == '\n')
+                ++next;
+            rest.remove_prefix(next);
+        }
+        std::string_view line = TrimControls(raw);
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
+            file.sections_.push_back({std::string(TrimControls(line.substr(1, line.size() - 2))), {}});
+            current = &file.sections_.back();
+            continue;
+        }
+        if (!current)
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            current->lines.emplace_back(line);
+        } else {
+            std::string entry(TrimControls(line.substr(0, eq)));
+            entry += '=';
+            entry += TrimControls(line.substr(eq + 1));
+            current->lines.push_back(std::move(entry));
+        }
+    }
+    return file;
+}
+
+TProfileFile TProfileFile::Read(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        TProfileFile missing;
+        missing.exists_ = false;
+        return missing;
+    }
+    auto openError = [&](int error) {
+        std::error_code ec;
+        std::string full = std::filesystem::absolute(path, ec).string();
+        if (ec)
+            full = path;
+        return EFOpenError("ファイル " + full + " は開けません。 " + std::strerror(error) + " ");
+    };
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw openError(errno);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int error = errno;
+            ::close(fd);
+            throw openError(error);
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return Parse(bytes);
+}
+
+std::optional<std::vector<std::string>> TProfileFile::SectionLines(std::string_view name) const {
+    for (auto it = sections_.rbegin(); it != sections_.rend(); ++it)
+        if (SameText(it->name, name))
+            return it->lines;
+    return std::nullopt;
+}
+
+} // namespace sorvanto

@@ -1,0 +1,3 @@
+#include "ParamList.h"
+
+#include <gtest/gtest.h>
