@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the data layer against embedded Firebird
+# and against a private Firebird server on loopback that this script starts and stops.
+#
+#   scripts/test.sh                 build into build/ and run the tests
+#   SORVANTO_SANITIZE=1 scripts/test.sh   the same with AddressSanitizer and UBSan, in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+build=build
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${SORVANTO_SANITIZE:-0}" = 1 ]; then
+  build=build-asan
+  cmake_args+=(-DSORVANTO_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+  export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+cmake -S . -B "$build" "${cmake_args[@]}"
+cmake --build "$build" -j"$(nproc)"
+
+server_dir=$PWD/$build/fbserver
+bash scripts/test-server.sh start "$server_dir"
+trap 'bash scripts/test-server.sh stop "$server_dir"' EXIT
+set -a
+# shellcheck source=/dev/null
+. "$server_dir/env"
+set +a
+
+# Demo files and embedded databases of the tests stay inside the build folder.
+export SORVANTO_DRIVES=$PWD/$build/test-drives
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure

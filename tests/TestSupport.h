@@ -1,0 +1,77 @@
+#pragma once
+
+#include "Connection.h"
+#include "FirebirdDriver.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace sorvanto::test {
+
+// A folder of its own for one test, removed with everything in it afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "sorvanto-test-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Creates an embedded database at path and runs the statements on it, each committed.
+inline void CreateDatabase(const std::string& path, std::initializer_list<std::string> statements,
+                           const std::string& charSet = "UTF8") {
+    TParamList props{"Database=" + path, "User_Name=SYSDBA", "DatabaseCharSet=" + charSet};
+    auto attachment = TDrvConnection::CreateDatabase(props);
+    for (const std::string& sql : statements) {
+        auto transaction = attachment->BeginTransaction(TDrvIsolation::ReadCommitted);
+        attachment->ExecuteImmediate(*transaction, sql);
+        transaction->Commit();
+    }
+}
+
+// A connection as the system sets one up, not yet open.
+inline std::unique_ptr<TSQLConnection> MakeConnection(const std::string& database,
+                                                      const std::string& name = "SQLConnection1") {
+    auto connection = std::make_unique<TSQLConnection>(name);
+    connection->LoginPrompt = false;
+    connection->SetDriverName("Firebird");
+    connection->VendorLib = "fbclient.dll";
+    connection->Params().Add("Database=" + database);
+    connection->Params().Add("User_Name=SYSDBA");
+    return connection;
+}
+
+// The private test server started by the test command, when there is one.
+struct TestServer {
+    std::string port;
+    std::string password;
+    bool Available() const { return !port.empty(); }
+    static TestServer FromEnvironment() {
+        TestServer server;
+        if (const char* p = std::getenv("SORVANTO_TEST_SERVER_PORT"))
+            server.port = p;
+        if (const char* p = std::getenv("SORVANTO_TEST_SERVER_PASSWORD"))
+            server.password = p;
+        return server;
+    }
+    std::string Database(const std::string& path) const {
+        return "localhost/" + port + ":" + path;
+    }
+};
+
+} // namespace sorvanto::test
