@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <filesystem>
@@ -66,6 +67,15 @@ void WriteFileAtomically(const fs::path& path, const std::string& content) {
     if (ec)
         fs::remove(temp, ec);
 }
+// The loader does not always leave errno behind: find the cause from the file or the loader's text.
+int LoadErrorCode(const std::string& file, int loaderErrno) {
+    if (file.find('/') != std::string::npos && ::access(file.c_str(), R_OK) != 0)
+        return errno;
+    const char* text = ::dlerror();
+    if (text && std::strstr(text, std::strerror(ENOENT)))
+        return ENOENT;
+    return loaderErrno;
+}
 } // namespace
 
 std::string PrepareEmbeddedRoot() {
@@ -117,7 +127,7 @@ Client& LoadClient(const std::string& vendorLib) {
     errno = 0;
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        int code = errno;
+        int code = LoadErrorCode(file, errno);
         throw TDriverError(DriverCode::DriverInitFailed,
                            vendorLib + " をロードできません (エラー コード " +
                                std::to_string(code) +

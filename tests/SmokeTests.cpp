@@ -13,10 +13,10 @@ TEST(Smoke, EmbeddedRoundTrip) {
     connection->SetConnected(true);
     EXPECT_TRUE(connection->Connected());
     EXPECT_EQ(connection->QuoteChar(), "\"");
-    EXPECT_EQ(1u, connection->Execute("insert into T values (?, ?, ?, ?, ?)",
-                                      {std::int64_t(1), std::string("データ"), std::string(5000, 'x'),
-                                       TSQLTimeStamp{{2026, 12, 10}, {4, 5, 6, 7}},
-                                       TBcd{12345, 2}}));
+    EXPECT_EQ(1u,
+              connection->Execute("insert into T values (?, ?, ?, ?, ?)",
+                                  {std::int64_t(1), std::string("データ"), std::string(5000, 'x'),
+                                   TSQLTimeStamp{{2026, 12, 10}, {4, 5, 6, 7}}, TBcd{12345, 2}}));
     std::unique_ptr<TSQLResultSet> rows;
     connection->Execute("select * from T", {}, &rows);
     ASSERT_TRUE(rows->Next());

@@ -69,9 +69,7 @@ struct TestServer {
             server.password = p;
         return server;
     }
-    std::string Database(const std::string& path) const {
-        return "localhost/" + port + ":" + path;
-    }
+    std::string Database(const std::string& path) const { return "localhost/" + port + ":" + path; }
 };
 
 } // namespace sorvanto::test

@@ -1,0 +1,27 @@
+// A second process for the tests: attaches to an embedded database while the test process holds
+// it open, inserts one row and prints how many rows the table has.
+#include "Errors.h"
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s DATABASE ID NAME\n", argv[0]);
+        return 2;
+    }
+    try {
+        auto connection = sorvanto::test::MakeConnection(argv[1], "Peer");
+        connection->Execute("insert into T values (?, ?)",
+                            {std::int64_t(std::atoll(argv[2])), std::string(argv[3])});
+        std::unique_ptr<sorvanto::TSQLResultSet> rows;
+        connection->Execute("select count(*) from T", {}, &rows);
+        rows->Next();
+        std::printf("rows: %lld\n", static_cast<long long>(rows->Reader().GetInt64(0)));
+        return 0;
+    } catch (const sorvanto::Exception& error) {
+        std::fprintf(stderr, "%s: %s\n", error.ClassName(), error.Message().c_str());
+        return 1;
+    }
+}
