@@ -32,7 +32,8 @@ std::string ComputeDefaultProfileFile() {
         return {};
     std::string path(exe, static_cast<std::size_t>(n));
     std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1) + "connections.ini";
+    return slash == std::string::npos ? std::string()
+                                      : path.substr(0, slash + 1) + "connections.ini";
 }
 
 // Sets the first line of the name, or appends one.
@@ -64,7 +65,9 @@ private:
 };
 } // namespace
 
-void SetConnectionUi(TConnectionUi ui) { Ui() = std::move(ui); }
+void SetConnectionUi(TConnectionUi ui) {
+    Ui() = std::move(ui);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TCustomConnection
@@ -75,7 +78,9 @@ TConnectionClient* TCustomConnection::DataSet(int index) const {
     return clients_.at(static_cast<std::size_t>(index));
 }
 
-int TCustomConnection::DataSetCount() const { return static_cast<int>(clients_.size()); }
+int TCustomConnection::DataSetCount() const {
+    return static_cast<int>(clients_.size());
+}
 
 void TCustomConnection::RegisterClient(TConnectionClient* client) {
     if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())

@@ -74,6 +74,8 @@ std::string MapDrivePath(std::string_view path) {
     return mapped;
 }
 
-std::string MapDatabasePath(std::string_view path) { return MapDrivePath(path); }
+std::string MapDatabasePath(std::string_view path) {
+    return MapDrivePath(path);
+}
 
 } // namespace sorvanto

@@ -38,7 +38,9 @@ const TDriverDefaults& FirebirdDriverDefaults() {
     return defaults;
 }
 
-TDriverRegistry::TDriverRegistry() { drivers_.push_back({"Firebird", FirebirdDriverDefaults()}); }
+TDriverRegistry::TDriverRegistry() {
+    drivers_.push_back({"Firebird", FirebirdDriverDefaults()});
+}
 
 TDriverRegistry& TDriverRegistry::Instance() {
     std::lock_guard guard(RegistryLock());

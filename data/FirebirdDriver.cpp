@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <list>
+#include <map>
+#include <set>
 
 namespace sorvanto {
 
@@ -77,6 +79,7 @@ struct AttachmentState {
     bool commitRetain = false;
     TDrvIsolation defaultIsolation = TDrvIsolation::ReadCommitted;
     std::list<Child*> children;
+    std::map<std::string, std::set<std::string>> computedColumns; // by table
 
     Firebird::IUtil* util() const { return client->util; }
 
@@ -142,7 +145,8 @@ struct MessageField {
     unsigned nullOffset = 0;
 };
 
-std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta, ThrowStatusWrapper* st) {
+std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta,
+                                          ThrowStatusWrapper* st) {
     std::vector<MessageField> fields(meta->getCount(st));
     for (unsigned i = 0; i < fields.size(); ++i) {
         MessageField& f = fields[i];
@@ -208,14 +212,24 @@ int BytesPerCharacter(unsigned charSet) {
         return 3;
     case 4: // UTF8
         return 4;
-    case 5: case 6: case 44: case 56: case 57: case 64: case 67: case 68: case 69:
+    case 5:
+    case 6:
+    case 44:
+    case 56:
+    case 57:
+    case 64:
+    case 67:
+    case 68:
+    case 69:
         return 2; // the two-byte Asian sets
     default:
         return 1;
     }
 }
 
-bool IsText(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
+bool IsText(unsigned type) {
+    return type == SQL_TEXT || type == SQL_VARYING;
+}
 
 // The message type that carries a value to the database.
 MessageField ParameterField(const TValue& value, const MessageField& declared) {
@@ -230,8 +244,8 @@ MessageField ParameterField(const TValue& value, const MessageField& declared) {
         field.type = SQL_VARYING;
         size_t room = IsText(declared.type) ? std::max<size_t>(declared.length, bytes) : bytes;
         field.length = static_cast<unsigned>(std::clamp<size_t>(room, 1, kMaxVarying));
-        field.charSet = IsText(declared.type) || declared.type == SQL_BLOB ? declared.charSet
-                                                                           : charSet;
+        field.charSet =
+            IsText(declared.type) || declared.type == SQL_BLOB ? declared.charSet : charSet;
         field.subType = 0;
     };
     std::visit(
@@ -270,7 +284,9 @@ bool SameShape(const MessageField& a, const MessageField& b) {
            a.charSet == b.charSet && a.subType == b.subType;
 }
 
-template <typename T> void Store(unsigned char* at, T value) { std::memcpy(at, &value, sizeof value); }
+template <typename T> void Store(unsigned char* at, T value) {
+    std::memcpy(at, &value, sizeof value);
+}
 template <typename T> T Load(const unsigned char* at) {
     T value;
     std::memcpy(&value, at, sizeof value);
@@ -433,6 +449,63 @@ struct ReaderState : Child {
 
 using namespace fbdrv;
 
+namespace {
+std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentState>& owner,
+                                             Firebird::ITransaction* tra, std::string_view sql) {
+    AttachmentState& a = *owner;
+    auto s = std::make_shared<StatementState>();
+    s->owner = owner;
+    s->text = std::string(sql);
+    Guarded(a.util(), [&] {
+        ThrowStatusWrapper* st = a.status->get();
+        s->statement = a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
+                                             s->text.c_str(), static_cast<unsigned>(a.dialect),
+                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+        s->declaredInput = s->statement->getInputMetadata(st);
+        s->declared = DescribeMessage(s->declaredInput, st);
+        s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
+    });
+    a.Register(s.get());
+    return s;
+}
+
+// The computed columns of a table, read once per attachment from the system tables.
+const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentState>& owner,
+                                             Firebird::ITransaction* tra,
+                                             const std::string& relation) {
+    if (auto it = owner->computedColumns.find(relation); it != owner->computedColumns.end())
+        return it->second;
+    auto s = PrepareState(owner, tra,
+                          "select trim(rf.RDB$FIELD_NAME) from RDB$RELATION_FIELDS rf"
+                          " join RDB$FIELDS f on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE"
+                          " where rf.RDB$RELATION_NAME = ? and f.RDB$COMPUTED_BLR is not null");
+    std::set<std::string> names;
+    Guarded(owner->util(), [&] {
+        ThrowStatusWrapper* st = owner->status->get();
+        Firebird::IMessageMetadata* input = BindParameters(*s, tra, {relation});
+        Firebird::IMessageMetadata* output = s->statement->getOutputMetadata(st);
+        std::unique_ptr<Firebird::IMessageMetadata, void (*)(Firebird::IMessageMetadata*)>
+            outputOwner(output, [](Firebird::IMessageMetadata* m) { m->release(); });
+        std::vector<MessageField> fields = DescribeMessage(output, st);
+        std::vector<unsigned char> buffer(output->getMessageLength(st));
+        Firebird::IResultSet* cursor =
+            s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output, 0);
+        try {
+            while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
+                const unsigned char* at = buffer.data() + fields[0].offset;
+                names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
+                              Load<ISC_USHORT>(at));
+            }
+            cursor->close(st);
+        } catch (...) {
+            cursor->release();
+            throw;
+        }
+    });
+    return owner->computedColumns.emplace(relation, std::move(names)).first->second;
+}
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Transactions
 
@@ -480,7 +553,9 @@ struct TDrvReader::Impl {
 TDrvReader::TDrvReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 TDrvReader::~TDrvReader() = default;
 
-int TDrvReader::ColumnCount() const noexcept { return static_cast<int>(impl_->state->columns.size()); }
+int TDrvReader::ColumnCount() const noexcept {
+    return static_cast<int>(impl_->state->columns.size());
+}
 const TDrvColumnDesc& TDrvReader::Column(int index) const {
     return impl_->state->columns.at(static_cast<size_t>(index));
 }
@@ -589,7 +664,8 @@ std::string_view TDrvReader::GetBytes(int column) const {
     size_t keep = end == std::string_view::npos ? 0 : end + 1;
     if (s.owner().trimChar)
         return text.substr(0, keep);
-    // Padding past the declared characters comes from multi-byte sets: keep one blank per character.
+    // Padding past the declared characters comes from multi-byte sets: keep one blank per
+    // character.
     const TDrvColumnDesc& desc = s.columns[static_cast<size_t>(column)];
     size_t characters = 0;
     for (size_t i = 0; i < keep; ++i)
@@ -757,9 +833,15 @@ struct TDrvStatement::Impl {
 TDrvStatement::TDrvStatement(std::unique_ptr<Impl> impl) : state_(std::move(impl->state)) {}
 TDrvStatement::~TDrvStatement() = default;
 
-const std::string& TDrvStatement::Text() const noexcept { return state_->text; }
-int TDrvStatement::ParameterCount() const { return static_cast<int>(state_->declared.size()); }
-bool TDrvStatement::ReturnsRows() const { return state_->returnsRows; }
+const std::string& TDrvStatement::Text() const noexcept {
+    return state_->text;
+}
+int TDrvStatement::ParameterCount() const {
+    return static_cast<int>(state_->declared.size());
+}
+bool TDrvStatement::ReturnsRows() const {
+    return state_->returnsRows;
+}
 
 namespace {
 std::shared_ptr<TransactionState> TransactionOf(TDrvTransaction& transaction) {
@@ -875,15 +957,18 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
         reader->fields = DescribeMessage(reader->output, st);
         reader->columns.reserve(reader->fields.size());
         for (unsigned i = 0; i < reader->fields.size(); ++i)
-            reader->columns.push_back(DescribeColumn(*s.owner, reader->output, st, i,
-                                                     reader->fields[i]));
+            reader->columns.push_back(
+                DescribeColumn(*s.owner, reader->output, st, i, reader->fields[i]));
         reader->buffer.assign(reader->output->getMessageLength(st), 0);
         Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
-        reader->cursor = statement->openCursor(st, tra, input,
-                                               input ? s.inputBuffer.data() : nullptr,
-                                               reader->output, 0);
+        reader->cursor = statement->openCursor(
+            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output, 0);
     });
     s.owner->Register(reader.get());
+    for (TDrvColumnDesc& column : reader->columns)
+        if (!column.readOnly && column.relation.rfind("RDB$", 0) != 0 &&
+            ComputedColumns(s.owner, tra, column.relation).count(column.field))
+            column.readOnly = true;
     auto impl = std::make_unique<TDrvReader::Impl>();
     impl->state = std::move(reader);
     return std::unique_ptr<TDrvReader>(new TDrvReader(std::move(impl)));
@@ -980,7 +1065,9 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
     return connection;
 }
 
-TDrvConnection::~TDrvConnection() { state_->Close(); }
+TDrvConnection::~TDrvConnection() {
+    state_->Close();
+}
 
 std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation isolation) {
     AttachmentState& a = *state_;
@@ -1018,25 +1105,10 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
 
 std::unique_ptr<TDrvStatement> TDrvConnection::Prepare(TDrvTransaction& transaction,
                                                        std::string_view sql) {
-    AttachmentState& a = *state_;
-    if (!a.attachment)
+    if (!state_->attachment)
         RaiseClosed();
-    Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    auto s = std::make_shared<StatementState>();
-    s->owner = state_;
-    s->text = std::string(sql);
-    Guarded(a.util(), [&] {
-        ThrowStatusWrapper* st = a.status->get();
-        s->statement = a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
-                                             s->text.c_str(), static_cast<unsigned>(a.dialect),
-                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        s->declaredInput = s->statement->getInputMetadata(st);
-        s->declared = DescribeMessage(s->declaredInput, st);
-        s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
-    });
-    a.Register(s.get());
     auto impl = std::make_unique<TDrvStatement::Impl>();
-    impl->state = std::move(s);
+    impl->state = PrepareState(state_, TransactionOf(transaction)->Live(), sql);
     return std::unique_ptr<TDrvStatement>(new TDrvStatement(std::move(impl)));
 }
 
@@ -1045,9 +1117,15 @@ std::uint64_t TDrvConnection::ExecuteImmediate(TDrvTransaction& transaction, std
     return statement->Execute(transaction, {});
 }
 
-TDrvIsolation TDrvConnection::DefaultIsolation() const noexcept { return state_->defaultIsolation; }
-int TDrvConnection::Dialect() const noexcept { return state_->dialect; }
-bool TDrvConnection::WideText() const noexcept { return state_->wideText; }
+TDrvIsolation TDrvConnection::DefaultIsolation() const noexcept {
+    return state_->defaultIsolation;
+}
+int TDrvConnection::Dialect() const noexcept {
+    return state_->dialect;
+}
+bool TDrvConnection::WideText() const noexcept {
+    return state_->wideText;
+}
 
 std::string TDrvConnection::GetVendorProperty(std::string_view name) const {
     if (SameText(name, "QuoteCharEnabled"))

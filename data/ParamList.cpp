@@ -5,7 +5,9 @@
 namespace sorvanto {
 
 namespace {
-constexpr char FoldAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+constexpr char FoldAscii(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 } // namespace
 
 bool SameText(std::string_view a, std::string_view b) noexcept {

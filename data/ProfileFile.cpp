@@ -46,7 +46,8 @@ TProfileFile TProfileFile::Parse(std::string_view bytes) {
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-            file.sections_.push_back({std::string(TrimControls(line.substr(1, line.size() - 2))), {}});
+            file.sections_.push_back(
+                {std::string(TrimControls(line.substr(1, line.size() - 2))), {}});
             current = &file.sections_.back();
             continue;
         }
