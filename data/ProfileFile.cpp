@@ -13,6 +13,28 @@
 
 namespace sorvanto {
 
+namespace {
+// The UTF-8 text with every byte that starts no valid sequence replaced by U+FFFD.
+std::string ReplaceInvalidUtf8(std::string_view bytes) {
+    if (IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    for (size_t pos = 0; pos < bytes.size();) {
+        size_t length = 1;
+        while (length <= 4 && !IsValidUtf8(bytes.substr(pos, length)))
+            ++length;
+        if (length > 4) {
+            AppendUtf8(out, 0xFFFD);
+            ++pos;
+        } else {
+            out.append(bytes.substr(pos, length));
+            pos += length;
+        }
+    }
+    return out;
+}
+} // namespace
+
 std::string DecodeProfileText(std::string_view bytes) {
     auto startsWith = [&](std::string_view bom) { return bytes.substr(0, bom.size()) == bom; };
     if (startsWith("\xFF\xFE"))
@@ -20,7 +42,7 @@ std::string DecodeProfileText(std::string_view bytes) {
     if (startsWith("\xFE\xFF"))
         return Utf16ToUtf8(bytes.substr(2), true);
     if (startsWith("\xEF\xBB\xBF"))
-        return std::string(bytes.substr(3));
+        return ReplaceInvalidUtf8(bytes.substr(3));
     if (IsValidUtf8(bytes))
         return std::string(bytes);
     return Cp932ToUtf8(bytes);
@@ -75,7 +97,7 @@ TProfileFile TProfileFile::Read(const std::string& path) {
     }
     auto openError = [&](int error) {
         std::error_code ec;
-        std::string full = std::filesystem::absolute(path, ec).string();
+        std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
         if (ec)
             full = path;
         return EFOpenError("ファイル " + full + " は開けません。 " + std::strerror(error) + " ");
