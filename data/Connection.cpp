@@ -552,6 +552,14 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
     if (resultSet) {
         std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
         rows->statement_ = attachment_->Prepare(*transaction, text);
+        if (!rows->statement_->ReturnsRows()) {
+            // Not a query: it runs, and there are no rows to hand over.
+            std::uint64_t affected = rows->statement_->Execute(*transaction, params);
+            if (own)
+                own->Commit();
+            resultSet->reset();
+            return affected;
+        }
         for (std::size_t i = 1; i <= params.size(); ++i)
             rows->paramNames_.push_back("P" + std::to_string(i));
         rows->reader_ = rows->statement_->Open(*transaction, params);

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "FirebirdDriver.h"
+#include "SimpleDataSet.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,32 @@ inline std::unique_ptr<TSQLConnection> MakeConnection(const std::string& databas
     connection->Params().Add("Database=" + database);
     connection->Params().Add("User_Name=SYSDBA");
     return connection;
+}
+
+// A cached table dataset on a table, set up as the window sets its own up.
+inline std::unique_ptr<TSimpleDataSet> MakeTable(const std::string& database,
+                                                 const std::string& table,
+                                                 const std::string& name = "SimpleDataSet1") {
+    auto dataSet = std::make_unique<TSimpleDataSet>(name);
+    TSQLConnection& connection = dataSet->Connection();
+    connection.LoginPrompt = false;
+    connection.SetDriverName("Firebird");
+    connection.VendorLib = "fbclient.dll";
+    connection.Params().Add("Database=" + database);
+    connection.Params().Add("User_Name=SYSDBA");
+    dataSet->DataSet().SetCommandType(TSQLCommandType::ctTable);
+    dataSet->DataSet().SetCommandText(table);
+    dataSet->DataSet().MaxBlobSize = -1;
+    return dataSet;
+}
+
+// The same, opened.
+inline std::unique_ptr<TSimpleDataSet> OpenTable(const std::string& database,
+                                                 const std::string& table,
+                                                 const std::string& name = "SimpleDataSet1") {
+    auto dataSet = MakeTable(database, table, name);
+    dataSet->Open();
+    return dataSet;
 }
 
 // The private test server started by the test command, when there is one.

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "Value.h"
+
+#include <string>
+
+namespace sorvanto {
+
+class TDataSet;
+
+enum class TFieldType {
+    ftUnknown,
+    ftString,
+    ftSmallint,
+    ftInteger,
+    ftWord,
+    ftBoolean,
+    ftFloat,
+    ftCurrency,
+    ftBCD,
+    ftDate,
+    ftTime,
+    ftDateTime,
+    ftBytes,
+    ftVarBytes,
+    ftAutoInc,
+    ftBlob,
+    ftMemo,
+    ftGraphic,
+    ftFmtMemo,
+    ftParadoxOle,
+    ftDBaseOle,
+    ftTypedBinary,
+    ftCursor,
+    ftFixedChar,
+    ftWideString,
+    ftLargeint,
+    ftADT,
+    ftArray,
+    ftReference,
+    ftDataSet,
+    ftOraBlob,
+    ftOraClob,
+    ftVariant,
+    ftInterface,
+    ftIDispatch,
+    ftGuid,
+    ftTimeStamp,
+    ftFMTBcd,
+    ftFixedWideChar,
+    ftWideMemo,
+    ftOraTimeStamp,
+    ftOraInterval,
+    ftLongWord,
+    ftShortint,
+    ftByte,
+    ftExtended,
+    ftConnection,
+    ftParams,
+    ftStream,
+    ftTimeStampOffset,
+    ftObject,
+    ftSingle,
+};
+
+// Blob kinds: their contents are read whole and never take part in a WHERE clause.
+bool IsBlobType(TFieldType type) noexcept;
+// Text kinds: their values are text.
+bool IsTextType(TFieldType type) noexcept;
+
+enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
+
+// Provider flags: which statements of an apply a field takes part in.
+enum TProviderFlag : unsigned { pfInUpdate = 1, pfInWhere = 2, pfInKey = 4, pfHidden = 8 };
+using TProviderFlags = unsigned;
+
+// A description of one column as it comes with the rows.
+struct TFieldDef {
+    std::string Name;
+    TFieldType DataType = TFieldType::ftUnknown;
+    int Size = 0;
+    int Precision = 0;
+    bool Required = false;
+    bool ReadOnly = false;
+    TProviderFlags ProviderFlags = pfInUpdate | pfInWhere;
+    std::string Origin; // the table column the field comes from
+};
+
+// One column of an open dataset. Its value is the current record's.
+class TField {
+public:
+    TField(TDataSet& dataSet, const TFieldDef& def, int index);
+    TField(const TField&) = delete;
+    TField& operator=(const TField&) = delete;
+
+    const std::string& FieldName() const noexcept { return def_.Name; }
+    const std::string& DisplayName() const noexcept { return def_.Name; }
+    TFieldType DataType() const noexcept { return def_.DataType; }
+    int Size() const noexcept { return def_.Size; }
+    int Precision() const noexcept { return def_.Precision; }
+    bool Required() const noexcept { return def_.Required; }
+    bool ReadOnly() const noexcept { return def_.ReadOnly; }
+    TProviderFlags ProviderFlags() const noexcept { return def_.ProviderFlags; }
+    TFieldKind FieldKind() const noexcept { return TFieldKind::fkData; }
+    const std::string& Origin() const noexcept { return def_.Origin; }
+    int Index() const noexcept { return index_; }
+    bool IsBlob() const noexcept { return IsBlobType(def_.DataType); }
+    const TFieldDef& Def() const noexcept { return def_; }
+    TDataSet& DataSet() const noexcept { return dataSet_; }
+
+    // The current record's value (the record being edited while in edit or insert state).
+    TValue Value() const;
+    bool IsNull() const;
+    // Writes the current record's value (edit or insert state only).
+    void SetValue(const TValue& value);
+    void Clear() { SetValue(TValue()); }
+
+private:
+    TDataSet& dataSet_;
+    TFieldDef def_;
+    int index_;
+};
+
+} // namespace sorvanto

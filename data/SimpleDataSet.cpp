@@ -1,0 +1,185 @@
+#include "SimpleDataSet.h"
+
+#include "Errors.h"
+
+#include <algorithm>
+
+namespace sorvanto {
+
+std::string TrimProviderMessage(const std::string& message) {
+    std::size_t end = message.size();
+    while (end > 0 &&
+           (static_cast<unsigned char>(message[end - 1]) <= 32 || message[end - 1] == '.'))
+        --end;
+    return message.substr(0, end);
+}
+
+TSimpleDataSet::TSimpleDataSet(std::string name)
+    : TDataSet(std::move(name)),
+      connection_(std::make_unique<TSQLConnection>("InternalConnection")),
+      command_(std::make_unique<TSQLDataSet>("InternalDataSet")),
+      provider_(std::make_unique<TDataSetProvider>("InternalProvider")) {
+    command_->SetSQLConnection(connection_.get());
+    provider_->DataSet = command_.get();
+}
+
+TSimpleDataSet::~TSimpleDataSet() {
+    BeginDestroy();
+    try {
+        Close();
+    } catch (...) {
+        // Closing drops everything held; nothing is left to report.
+    }
+    command_.reset();
+    connection_.reset();
+}
+
+std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, bool reset,
+                                                 int& written) {
+    std::optional<TDataPacket> packet;
+    try {
+        written = provider_->GetRecords(count, withMetadata, reset, packet);
+    } catch (const TDriverError& error) {
+        throw TDriverError(error.ErrorCode(), TrimProviderMessage(error.Message()));
+    } catch (const ETableEngineError& error) {
+        throw ETableEngineError(error.ErrorCode(), TrimProviderMessage(error.Message()));
+    } catch (const EDatabaseError& error) {
+        throw EDatabaseError(TrimProviderMessage(error.Message()));
+    } catch (const EFOpenError& error) {
+        throw EFOpenError(TrimProviderMessage(error.Message()));
+    } catch (const Exception& error) {
+        throw Exception(TrimProviderMessage(error.Message()));
+    }
+    return packet;
+}
+
+void TSimpleDataSet::InternalOpen() {
+    if (provider_->DataSet == nullptr)
+        throw EDatabaseError("プロバイダの循環参照は許されません");
+    int written = 0;
+    std::optional<TDataPacket> packet = Fetch(PacketRecords, true, false, written);
+    if (!packet)
+        DatabaseError("データプロバイダ/パケットがありません");
+    allFetched_ = written != PacketRecords;
+    std::vector<TFieldDef> defs = packet->fieldDefs;
+    engine_.Load(std::move(packet->rows));
+    CreateFields(defs);
+}
+
+void TSimpleDataSet::InternalClose() {
+    if (!Destroying())
+        provider_->Reset();
+    engine_.Clear();
+}
+
+bool TSimpleDataSet::GetFirst(TRecordPos& pos) {
+    pos = 0;
+    return engine_.ViewCount() > 0;
+}
+
+bool TSimpleDataSet::GetLast(TRecordPos& pos) {
+    pos = engine_.ViewCount() - 1;
+    return engine_.ViewCount() > 0;
+}
+
+bool TSimpleDataSet::GetNext(TRecordPos from, TRecordPos& pos) {
+    if (from < 0 || from + 1 >= engine_.ViewCount())
+        return false;
+    pos = from + 1;
+    return true;
+}
+
+bool TSimpleDataSet::GetPrior(TRecordPos from, TRecordPos& pos) {
+    if (from <= 0)
+        return false;
+    pos = from - 1;
+    return true;
+}
+
+TValue TSimpleDataSet::GetRecordValue(TRecordPos pos, int field) const {
+    if (pos < 0 || pos >= engine_.ViewCount())
+        return {};
+    return engine_.Value(static_cast<int>(pos), field);
+}
+
+int TSimpleDataSet::RecNo() const {
+    if (State() == TDataSetState::dsInsert)
+        return -1;
+    TRecordPos pos;
+    if (!CurrentPos(pos))
+        return 0;
+    return static_cast<int>(pos) + 1;
+}
+
+void TSimpleDataSet::SetRecNo(int value) {
+    if (value == RecNo())
+        return;
+    CheckBrowseMode();
+    if (engine_.ViewCount() == 0)
+        return;
+    int pos = std::clamp(value, 1, engine_.ViewCount()) - 1;
+    ResyncAround(pos, BufferCount() / 2);
+}
+
+TUpdateStatus TSimpleDataSet::UpdateStatus() const {
+    TRecordPos pos;
+    if (!Active() || State() == TDataSetState::dsInsert || !CurrentPos(pos) || pos < 0)
+        return State() == TDataSetState::dsInsert ? TUpdateStatus::usInserted
+                                                  : TUpdateStatus::usUnmodified;
+    return engine_.Status(static_cast<int>(pos));
+}
+
+TDataSet::TRecordPos TSimpleDataSet::InternalPost(TRecordPos current, bool inserting, bool append) {
+    for (int i = 0; i < FieldCount(); ++i) {
+        TField& field = Fields(i);
+        if (field.Required() && !field.ReadOnly() && field.FieldKind() == TFieldKind::fkData &&
+            IsNull(EditBuffer()[static_cast<std::size_t>(i)])) {
+            SendEvent(TDataEvent::deFocusControl, reinterpret_cast<std::intptr_t>(&field));
+            throw EDatabaseError("項目 '" + field.DisplayName() + "' の値が必要です");
+        }
+    }
+    if (inserting) {
+        int position =
+            (append || current == kNewRecord) ? engine_.ViewCount() : static_cast<int>(current);
+        engine_.InsertRow(position, EditBuffer(), EditWritten());
+        return position;
+    }
+    engine_.ModifyRow(static_cast<int>(current), EditBuffer(), EditWritten());
+    return current;
+}
+
+bool TSimpleDataSet::InternalDelete(TRecordPos pos, TRecordPos& next) {
+    engine_.DeleteRow(static_cast<int>(pos));
+    if (engine_.ViewCount() == 0)
+        return false;
+    next = std::min<TRecordPos>(pos, engine_.ViewCount() - 1);
+    return true;
+}
+
+bool TSimpleDataSet::InternalRefresh(TRecordPos current, TRecordPos& pos) {
+    if (engine_.ChangeCount() > 0)
+        DatabaseError("最新のデータを取得する前に変更データを更新しなければなりません。");
+    int count = allFetched_ ? -1 : engine_.ViewCount();
+    int written = 0;
+    std::optional<TDataPacket> packet = Fetch(count, false, true, written);
+    if (!packet)
+        DatabaseError("データプロバイダ/パケットがありません");
+    allFetched_ = written != count;
+    engine_.Load(std::move(packet->rows));
+    if (engine_.ViewCount() == 0)
+        return false;
+    pos = std::min<TRecordPos>(current, engine_.ViewCount() - 1);
+    return true;
+}
+
+void TSimpleDataSet::CheckFieldValue(const TField& field, TValue& value) {
+    value = engine_.CheckValue(field.Index(), value);
+}
+
+void TSimpleDataSet::MergeChangeLog() {
+    CheckBrowseMode();
+    engine_.AcceptAll();
+    Resync();
+}
+
+} // namespace sorvanto

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "Connection.h"
+#include "DataSet.h"
+#include "Provider.h"
+#include "SQLDataSet.h"
+#include "TableEngine.h"
+
+#include <functional>
+#include <memory>
+
+namespace sorvanto {
+
+// A cached table dataset: all rows of one table in memory with a change log. It owns its
+// connection ("InternalConnection"), its inner command ("InternalDataSet") and its inner
+// provider ("InternalProvider").
+class TSimpleDataSet : public TDataSet {
+public:
+    explicit TSimpleDataSet(std::string name = {});
+    ~TSimpleDataSet() override;
+
+    TSQLConnection& Connection() noexcept { return *connection_; }
+    TSQLDataSet& DataSet() noexcept { return *command_; }
+    TDataSetProvider& Provider() noexcept { return *provider_; }
+
+    int PacketRecords = -1;
+    bool ReadOnly = false;
+
+    int ChangeCount() const noexcept { return Active() ? engine_.ChangeCount() : 0; }
+    bool CanModify() const override { return Active() && !ReadOnly; }
+    int RecordCount() const override { return Active() ? engine_.ViewCount() : 0; }
+    int RecNo() const override;
+    void SetRecNo(int value) override;
+    bool IsSequenced() const noexcept { return true; }
+    // The change state of the current record.
+    TUpdateStatus UpdateStatus() const;
+
+    // Accepts every pending change into the rows and empties the change log.
+    void MergeChangeLog();
+
+    // For update resolution: the table engine holding the rows and the change log.
+    TTableEngine& Engine() noexcept { return engine_; }
+    const TTableEngine& Engine() const noexcept { return engine_; }
+    // Re-reads the record window and tells the data sources.
+    void RefreshWindow() { Resync(); }
+    void NotifyReconcileError(std::intptr_t info) { SendEvent(TDataEvent::deReconcileError, info); }
+
+protected:
+    void InternalOpen() override;
+    void InternalClose() override;
+    bool GetFirst(TRecordPos& pos) override;
+    bool GetLast(TRecordPos& pos) override;
+    bool GetNext(TRecordPos from, TRecordPos& pos) override;
+    bool GetPrior(TRecordPos from, TRecordPos& pos) override;
+    TValue GetRecordValue(TRecordPos pos, int field) const override;
+    TRecordPos InternalPost(TRecordPos current, bool inserting, bool append) override;
+    bool InternalDelete(TRecordPos pos, TRecordPos& next) override;
+    bool InternalRefresh(TRecordPos current, TRecordPos& pos) override;
+    void CheckFieldValue(const TField& field, TValue& value) override;
+
+private:
+    // Asks the provider for rows; its failure is raised again with the message trimmed.
+    std::optional<TDataPacket> Fetch(int count, bool withMetadata, bool reset, int& written);
+
+    std::unique_ptr<TSQLConnection> connection_;
+    std::unique_ptr<TSQLDataSet> command_;
+    std::unique_ptr<TDataSetProvider> provider_;
+    TTableEngine engine_;
+    bool allFetched_ = false;
+};
+
+// The message less trailing blanks, control characters and full stops.
+std::string TrimProviderMessage(const std::string& message);
+
+} // namespace sorvanto

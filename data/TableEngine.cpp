@@ -1,0 +1,612 @@
+#include "TableEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace sorvanto {
+
+namespace {
+// Chunks start small and double up to this size, so small stores stay small.
+constexpr std::size_t kMaxChunkSize = std::size_t(1) << 20;
+constexpr std::size_t kFirstChunkSize = 4096;
+constexpr int kTypeMismatch = 1;
+constexpr int kOutOfRange = 2;
+
+template <typename T> void Put(std::string& out, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    out.append(bytes, sizeof(T));
+}
+
+template <typename T> T Get(const unsigned char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+}
+
+void PutLength(std::string& out, std::size_t length) {
+    while (length >= 0x80) {
+        out += static_cast<char>((length & 0x7F) | 0x80);
+        length >>= 7;
+    }
+    out += static_cast<char>(length);
+}
+
+std::size_t GetLength(const unsigned char*& at) {
+    std::size_t length = 0;
+    int shift = 0;
+    while (*at & 0x80) {
+        length |= std::size_t(*at++ & 0x7F) << shift;
+        shift += 7;
+    }
+    return length | (std::size_t(*at++) << shift);
+}
+
+std::int32_t PackDate(const TSQLDate& d) {
+    return (d.year * 16 + d.month) * 32 + d.day;
+}
+TSQLDate UnpackDate(std::int32_t v) {
+    return TSQLDate{v / 512, (v / 32) % 16, v % 32};
+}
+std::int32_t PackTime(const TSQLTime& t) {
+    return ((t.hour * 60 + t.minute) * 60 + t.second) * 10000 + t.fractions;
+}
+TSQLTime UnpackTime(std::int32_t v) {
+    return TSQLTime{v / 36000000, (v / 600000) % 60, (v / 10000) % 60, v % 10000};
+}
+
+bool IsBinaryType(TFieldType type) {
+    switch (type) {
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftTypedBinary:
+    case TFieldType::ftParadoxOle:
+    case TFieldType::ftDBaseOle:
+    case TFieldType::ftOraBlob:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::int64_t Power10(int n) {
+    std::int64_t p = 1;
+    while (n-- > 0)
+        p *= 10;
+    return p;
+}
+
+// The value as an exact decimal of the given scale, rounded half away from zero.
+std::int64_t Rescale(const TBcd& value, int scale) {
+    if (value.scale == scale)
+        return value.value;
+    if (value.scale < scale)
+        return value.value * Power10(scale - value.scale);
+    std::int64_t divisor = Power10(value.scale - scale);
+    std::int64_t quotient = value.value / divisor;
+    std::int64_t remainder = value.value % divisor;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= divisor)
+        quotient += value.value < 0 ? -1 : 1;
+    return quotient;
+}
+
+std::string FormatNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TRowStore
+
+TRowStore::TRowStore(std::vector<TFieldDef> defs) : defs_(std::move(defs)) {
+    storage_.reserve(defs_.size());
+    for (const TFieldDef& def : defs_) {
+        Storage s = Storage::Var;
+        switch (def.DataType) {
+        case TFieldType::ftSmallint:
+        case TFieldType::ftShortint:
+        case TFieldType::ftByte:
+            s = Storage::I16;
+            break;
+        case TFieldType::ftInteger:
+        case TFieldType::ftAutoInc:
+        case TFieldType::ftWord:
+            s = Storage::I32;
+            break;
+        case TFieldType::ftLargeint:
+        case TFieldType::ftLongWord:
+            s = Storage::I64;
+            break;
+        case TFieldType::ftSingle:
+            s = Storage::F32;
+            break;
+        case TFieldType::ftFloat:
+        case TFieldType::ftCurrency:
+        case TFieldType::ftExtended:
+            s = Storage::F64;
+            break;
+        case TFieldType::ftBoolean:
+            s = Storage::Bool;
+            break;
+        case TFieldType::ftBCD:
+        case TFieldType::ftFMTBcd:
+            s = Storage::Bcd;
+            break;
+        case TFieldType::ftDate:
+            s = Storage::Date;
+            break;
+        case TFieldType::ftTime:
+            s = Storage::Time;
+            break;
+        case TFieldType::ftDateTime:
+        case TFieldType::ftTimeStamp:
+            s = Storage::Stamp;
+            break;
+        default:
+            break;
+        }
+        storage_.push_back(s);
+    }
+}
+
+void TRowStore::Clear() {
+    chunks_.clear();
+    chunkSizes_.clear();
+    chunkUsed_ = chunkCapacity_ = 0;
+    rows_.clear();
+    rows_.shrink_to_fit();
+}
+
+std::size_t TRowStore::BytesUsed() const noexcept {
+    std::size_t bytes = rows_.capacity() * sizeof(std::uint64_t);
+    for (std::size_t size : chunkSizes_)
+        bytes += size;
+    return bytes;
+}
+
+TRowId TRowStore::Store(std::string_view bytes) {
+    if (rows_.size() >= kNoRow)
+        throw ETableEngineError(kOutOfRange, "行数が多すぎます");
+    if (chunks_.empty() || chunkUsed_ + bytes.size() > chunkCapacity_) {
+        std::size_t next =
+            chunkCapacity_ == 0 ? kFirstChunkSize : std::min(chunkCapacity_ * 2, kMaxChunkSize);
+        std::size_t capacity = std::max(next, bytes.size());
+        chunks_.push_back(std::make_unique<unsigned char[]>(capacity));
+        chunkSizes_.push_back(capacity);
+        chunkCapacity_ = capacity;
+        chunkUsed_ = 0;
+    }
+    std::memcpy(chunks_.back().get() + chunkUsed_, bytes.data(), bytes.size());
+    rows_.push_back((std::uint64_t(chunks_.size() - 1) << 32) | chunkUsed_);
+    chunkUsed_ += bytes.size();
+    return static_cast<TRowId>(rows_.size() - 1);
+}
+
+const unsigned char* TRowStore::Locate(TRowId row, int field, bool& isNull) const {
+    std::uint64_t locator = rows_.at(row);
+    const unsigned char* at = chunks_[locator >> 32].get() + (locator & 0xFFFFFFFFu);
+    const unsigned char* bitmap = at;
+    at += (defs_.size() + 7) / 8;
+    auto nullAt = [&](int i) { return (bitmap[i / 8] >> (i % 8)) & 1; };
+    isNull = nullAt(field);
+    if (isNull)
+        return nullptr;
+    for (int i = 0; i < field; ++i) {
+        if (nullAt(i))
+            continue;
+        switch (storage_[static_cast<std::size_t>(i)]) {
+        case Storage::I16:
+            at += 2;
+            break;
+        case Storage::I32:
+        case Storage::F32:
+        case Storage::Date:
+        case Storage::Time:
+            at += 4;
+            break;
+        case Storage::I64:
+        case Storage::F64:
+        case Storage::Bcd:
+        case Storage::Stamp:
+            at += 8;
+            break;
+        case Storage::Bool:
+            at += 1;
+            break;
+        case Storage::Var:
+            at += GetLength(at);
+            break;
+        }
+    }
+    return at;
+}
+
+bool TRowStore::IsNull(TRowId row, int field) const {
+    bool isNull;
+    Locate(row, field, isNull);
+    return isNull;
+}
+
+TValue TRowStore::Value(TRowId row, int field) const {
+    bool isNull;
+    const unsigned char* at = Locate(row, field, isNull);
+    if (isNull)
+        return {};
+    const TFieldDef& def = defs_[static_cast<std::size_t>(field)];
+    switch (storage_[static_cast<std::size_t>(field)]) {
+    case Storage::I16:
+        return std::int64_t(Get<std::int16_t>(at));
+    case Storage::I32:
+        return std::int64_t(Get<std::int32_t>(at));
+    case Storage::I64:
+        return Get<std::int64_t>(at);
+    case Storage::F32:
+        return double(Get<float>(at));
+    case Storage::F64:
+        return Get<double>(at);
+    case Storage::Bool:
+        return *at != 0;
+    case Storage::Bcd:
+        return TBcd{Get<std::int64_t>(at), def.Size};
+    case Storage::Date:
+        return UnpackDate(Get<std::int32_t>(at));
+    case Storage::Time:
+        return UnpackTime(Get<std::int32_t>(at));
+    case Storage::Stamp:
+        return TSQLTimeStamp{UnpackDate(Get<std::int32_t>(at)),
+                             UnpackTime(Get<std::int32_t>(at + 4))};
+    case Storage::Var: {
+        std::size_t length = GetLength(at);
+        std::string bytes(reinterpret_cast<const char*>(at), length);
+        if (IsBinaryType(def.DataType))
+            return TBytes{std::move(bytes)};
+        return bytes;
+    }
+    }
+    return {};
+}
+
+TRowId TRowStore::Append(const std::vector<TValue>& values) {
+    Builder builder(*this);
+    for (const TValue& value : values)
+        builder.Value(value);
+    return builder.Finish();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TRowStore::Builder
+
+TRowStore::Builder::Builder(TRowStore& store)
+    : store_(store), bitmapBytes_((store.defs_.size() + 7) / 8) {
+    row_.reserve(64);
+    row_.assign(bitmapBytes_, '\0');
+}
+
+void TRowStore::Builder::Next() {
+    ++field_;
+}
+
+void TRowStore::Builder::Null() {
+    row_[static_cast<std::size_t>(field_ / 8)] |= static_cast<char>(1 << (field_ % 8));
+    Next();
+}
+
+void TRowStore::Builder::Integer(std::int64_t value) {
+    switch (store_.storage_[static_cast<std::size_t>(field_)]) {
+    case Storage::I16:
+        Put(row_, static_cast<std::int16_t>(value));
+        break;
+    case Storage::I32:
+        Put(row_, static_cast<std::int32_t>(value));
+        break;
+    case Storage::Bcd:
+        Put(row_, value * Power10(store_.defs_[static_cast<std::size_t>(field_)].Size));
+        break;
+    case Storage::F32:
+        Put(row_, static_cast<float>(value));
+        break;
+    case Storage::F64:
+        Put(row_, static_cast<double>(value));
+        break;
+    case Storage::Bool:
+        row_ += static_cast<char>(value != 0);
+        break;
+    default:
+        Put(row_, value);
+        break;
+    }
+    Next();
+}
+
+void TRowStore::Builder::Float(double value) {
+    if (store_.storage_[static_cast<std::size_t>(field_)] == Storage::F32)
+        Put(row_, static_cast<float>(value));
+    else
+        Put(row_, value);
+    Next();
+}
+
+void TRowStore::Builder::Boolean(bool value) {
+    row_ += static_cast<char>(value);
+    Next();
+}
+
+void TRowStore::Builder::Bcd(TBcd value) {
+    Put(row_, Rescale(value, store_.defs_[static_cast<std::size_t>(field_)].Size));
+    Next();
+}
+
+void TRowStore::Builder::Text(std::string_view bytes) {
+    PutLength(row_, bytes.size());
+    row_.append(bytes);
+    Next();
+}
+
+std::string& TRowStore::Builder::BeginText() {
+    textStart_ = row_.size();
+    return row_;
+}
+
+void TRowStore::Builder::EndText() {
+    // The length goes before the text: build it and move it in front.
+    std::string length;
+    PutLength(length, row_.size() - textStart_);
+    row_.insert(textStart_, length);
+    Next();
+}
+
+void TRowStore::Builder::Date(TSQLDate value) {
+    Put(row_, PackDate(value));
+    Next();
+}
+
+void TRowStore::Builder::Time(TSQLTime value) {
+    Put(row_, PackTime(value));
+    Next();
+}
+
+void TRowStore::Builder::TimeStamp(TSQLTimeStamp value) {
+    Put(row_, PackDate(value.date));
+    Put(row_, PackTime(value.time));
+    Next();
+}
+
+void TRowStore::Builder::Value(const TValue& value) {
+    if (sorvanto::IsNull(value))
+        return Null();
+    switch (store_.storage_[static_cast<std::size_t>(field_)]) {
+    case Storage::I16:
+    case Storage::I32:
+    case Storage::I64:
+    case Storage::Bool:
+        if (auto* i = std::get_if<std::int64_t>(&value))
+            return Integer(*i);
+        if (auto* b = std::get_if<bool>(&value))
+            return Integer(*b);
+        break;
+    case Storage::F32:
+    case Storage::F64:
+        if (auto* d = std::get_if<double>(&value))
+            return Float(*d);
+        if (auto* i = std::get_if<std::int64_t>(&value))
+            return Float(static_cast<double>(*i));
+        if (auto* c = std::get_if<TBcd>(&value))
+            return Float(static_cast<double>(c->value) / static_cast<double>(Power10(c->scale)));
+        break;
+    case Storage::Bcd:
+        if (auto* c = std::get_if<TBcd>(&value))
+            return Bcd(*c);
+        if (auto* i = std::get_if<std::int64_t>(&value))
+            return Bcd(TBcd{*i, 0});
+        break;
+    case Storage::Date:
+        if (auto* d = std::get_if<TSQLDate>(&value))
+            return Date(*d);
+        if (auto* s = std::get_if<TSQLTimeStamp>(&value))
+            return Date(s->date);
+        break;
+    case Storage::Time:
+        if (auto* t = std::get_if<TSQLTime>(&value))
+            return Time(*t);
+        if (auto* s = std::get_if<TSQLTimeStamp>(&value))
+            return Time(s->time);
+        break;
+    case Storage::Stamp:
+        if (auto* s = std::get_if<TSQLTimeStamp>(&value))
+            return TimeStamp(*s);
+        if (auto* d = std::get_if<TSQLDate>(&value))
+            return TimeStamp(TSQLTimeStamp{*d, {}});
+        break;
+    case Storage::Var:
+        if (auto* s = std::get_if<std::string>(&value))
+            return Text(*s);
+        if (auto* b = std::get_if<TBytes>(&value))
+            return Text(b->data);
+        break;
+    }
+    throw ETableEngineError(kTypeMismatch, "項目 '" +
+                                               store_.defs_[static_cast<std::size_t>(field_)].Name +
+                                               "' の型に合わない値です");
+}
+
+TRowId TRowStore::Builder::Finish() {
+    for (; field_ < static_cast<int>(store_.defs_.size());)
+        Null();
+    TRowId id = store_.Store(row_);
+    row_.assign(bitmapBytes_, '\0');
+    field_ = 0;
+    return id;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTableEngine
+
+void TTableEngine::Load(TRowStore rows) {
+    store_ = std::move(rows);
+    view_.resize(store_.RowCount());
+    for (std::size_t i = 0; i < view_.size(); ++i)
+        view_[i] = static_cast<TRowId>(i);
+    changes_.clear();
+    changeOfRow_.clear();
+    loaded_ = true;
+}
+
+void TTableEngine::Clear() {
+    store_.Clear();
+    view_.clear();
+    view_.shrink_to_fit();
+    changes_.clear();
+    changeOfRow_.clear();
+    loaded_ = false;
+}
+
+TValue TTableEngine::Value(int position, int field) const {
+    return store_.Value(view_.at(static_cast<std::size_t>(position)), field);
+}
+
+TUpdateStatus TTableEngine::Status(int position) const {
+    auto it = changeOfRow_.find(view_.at(static_cast<std::size_t>(position)));
+    if (it == changeOfRow_.end())
+        return TUpdateStatus::usUnmodified;
+    return changes_[it->second].kind == TUpdateKind::ukInsert ? TUpdateStatus::usInserted
+                                                              : TUpdateStatus::usModified;
+}
+
+TValue TTableEngine::CheckValue(int field, const TValue& value) const {
+    const TFieldDef& def = Defs().at(static_cast<std::size_t>(field));
+    auto outOfRange = [&](double v, double low, double high) {
+        throw ETableEngineError(kOutOfRange, FormatNumber(v) + " は項目 '" + def.Name +
+                                                 "' に適した値ではありません。" +
+                                                 FormatNumber(low) + " から " + FormatNumber(high) +
+                                                 " の範囲が許されます");
+    };
+    if (auto* i = std::get_if<std::int64_t>(&value)) {
+        if (def.DataType == TFieldType::ftSmallint && (*i < -32768 || *i > 32767))
+            outOfRange(double(*i), -32768, 32767);
+        if ((def.DataType == TFieldType::ftInteger || def.DataType == TFieldType::ftAutoInc) &&
+            (*i < std::numeric_limits<std::int32_t>::min() ||
+             *i > std::numeric_limits<std::int32_t>::max()))
+            outOfRange(double(*i), std::numeric_limits<std::int32_t>::min(),
+                       std::numeric_limits<std::int32_t>::max());
+    }
+    // Building a scratch row converts the value or refuses it.
+    TRowStore scratch(std::vector<TFieldDef>{def});
+    TRowStore::Builder builder(scratch);
+    builder.Value(value);
+    TRowId row = builder.Finish();
+    return scratch.Value(row, 0);
+}
+
+bool TTableEngine::SameValue(const TValue& a, const TValue& b) {
+    return a == b;
+}
+
+void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
+                             const std::vector<bool>& written) {
+    TRowId row = store_.Append(values);
+    view_.insert(view_.begin() + position, row);
+    TChange change;
+    change.kind = TUpdateKind::ukInsert;
+    change.newRow = row;
+    change.given = written;
+    change.given.resize(values.size());
+    changes_.push_back(std::move(change));
+    changeOfRow_[row] = changes_.size() - 1;
+}
+
+void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
+                             const std::vector<bool>& written) {
+    TRowId current = view_.at(static_cast<std::size_t>(position));
+    std::vector<bool> changed(values.size());
+    bool any = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        changed[i] = i < written.size() && written[i] &&
+                     !SameValue(values[i], store_.Value(current, static_cast<int>(i)));
+        any = any || changed[i];
+    }
+    if (!any)
+        return;
+    TRowId row = store_.Append(values);
+    view_[static_cast<std::size_t>(position)] = row;
+    auto it = changeOfRow_.find(current);
+    if (it == changeOfRow_.end()) {
+        TChange change;
+        change.kind = TUpdateKind::ukModify;
+        change.oldRow = current;
+        change.newRow = row;
+        change.given = std::move(changed);
+        changes_.push_back(std::move(change));
+        changeOfRow_[row] = changes_.size() - 1;
+        return;
+    }
+    std::size_t index = it->second;
+    changeOfRow_.erase(it);
+    TChange& change = changes_[index];
+    change.newRow = row;
+    for (std::size_t i = 0; i < changed.size(); ++i)
+        if (changed[i])
+            change.given[i] = true;
+    changeOfRow_[row] = index;
+}
+
+void TTableEngine::DeleteRow(int position) {
+    TRowId current = view_.at(static_cast<std::size_t>(position));
+    view_.erase(view_.begin() + position);
+    auto it = changeOfRow_.find(current);
+    if (it == changeOfRow_.end()) {
+        TChange change;
+        change.kind = TUpdateKind::ukDelete;
+        change.oldRow = current;
+        changes_.push_back(std::move(change));
+        return;
+    }
+    std::size_t index = it->second;
+    changeOfRow_.erase(it);
+    TChange& change = changes_[index];
+    if (change.kind == TUpdateKind::ukInsert) {
+        // Never sent: nothing to tell the database.
+        changes_.erase(changes_.begin() + static_cast<std::ptrdiff_t>(index));
+        RebuildIndex();
+        return;
+    }
+    change.kind = TUpdateKind::ukDelete;
+    change.newRow = kNoRow;
+    change.given.clear();
+}
+
+void TTableEngine::RebuildIndex() {
+    changeOfRow_.clear();
+    for (std::size_t i = 0; i < changes_.size(); ++i)
+        if (changes_[i].kind != TUpdateKind::ukDelete)
+            changeOfRow_[changes_[i].newRow] = i;
+}
+
+void TTableEngine::AcceptAll() {
+    changes_.clear();
+    changeOfRow_.clear();
+}
+
+void TTableEngine::Reconcile(const std::vector<int>& failedChanges) {
+    std::vector<int> failed = failedChanges;
+    std::sort(failed.begin(), failed.end());
+    failed.erase(std::unique(failed.begin(), failed.end()), failed.end());
+    std::vector<TChange> kept;
+    for (int index : failed)
+        if (index >= 0 && index < ChangeCount())
+            kept.push_back(std::move(changes_[static_cast<std::size_t>(index)]));
+    changes_ = std::move(kept);
+    RebuildIndex();
+}
+
+std::size_t TTableEngine::StoreBytes() const noexcept {
+    return store_.BytesUsed() + view_.capacity() * sizeof(TRowId) +
+           changes_.capacity() * sizeof(TChange);
+}
+
+} // namespace sorvanto

@@ -1,0 +1,164 @@
+#pragma once
+
+#include "Errors.h"
+#include "Field.h"
+#include "Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace sorvanto {
+
+// An error of the table engine: its text and code.
+class ETableEngineError : public Exception {
+public:
+    ETableEngineError(int errorCode, std::string message)
+        : Exception(std::move(message)), errorCode_(errorCode) {}
+    const char* ClassName() const noexcept override { return "ETableEngineError"; }
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+using TRowId = std::uint32_t;
+inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
+
+// Rows held compactly: each row is a null bitmap followed by its non-null values, numbers in
+// their own width and text as a length and its bytes. Rows are appended and never moved.
+class TRowStore {
+public:
+    explicit TRowStore(std::vector<TFieldDef> defs = {});
+    TRowStore(TRowStore&&) noexcept = default;
+    TRowStore& operator=(TRowStore&&) noexcept = default;
+
+    const std::vector<TFieldDef>& Defs() const noexcept { return defs_; }
+    std::size_t RowCount() const noexcept { return rows_.size(); }
+    TValue Value(TRowId row, int field) const;
+    bool IsNull(TRowId row, int field) const;
+
+    // Builds one row field by field, in field order, then appends it.
+    class Builder {
+    public:
+        explicit Builder(TRowStore& store);
+        void Null();
+        void Integer(std::int64_t value);
+        void Float(double value);
+        void Boolean(bool value);
+        void Bcd(TBcd value);
+        void Text(std::string_view bytes);
+        // Appends text of unknown length straight into the row: returns the buffer to append to;
+        // call EndText() afterwards.
+        std::string& BeginText();
+        void EndText();
+        void Date(TSQLDate value);
+        void Time(TSQLTime value);
+        void TimeStamp(TSQLTimeStamp value);
+        // Any value, converted to the field's kind (ETableEngineError when it does not fit).
+        void Value(const TValue& value);
+        TRowId Finish();
+
+    private:
+        TRowStore& store_;
+        std::string row_;
+        std::size_t textStart_ = 0;
+        int field_ = 0;
+        std::size_t bitmapBytes_;
+        void Next();
+    };
+
+    TRowId Append(const std::vector<TValue>& values);
+    // Bytes held: the rows, their locators and the chunk slack.
+    std::size_t BytesUsed() const noexcept;
+    void Clear();
+
+private:
+    friend class Builder;
+    enum class Storage : std::uint8_t {
+        I16,
+        I32,
+        I64,
+        F32,
+        F64,
+        Bool,
+        Bcd,
+        Date,
+        Time,
+        Stamp,
+        Var
+    };
+    TRowId Store(std::string_view bytes);
+    const unsigned char* Locate(TRowId row, int field, bool& isNull) const;
+
+    std::vector<TFieldDef> defs_;
+    std::vector<Storage> storage_;
+    std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+    std::vector<std::size_t> chunkSizes_;
+    std::size_t chunkUsed_ = 0;
+    std::size_t chunkCapacity_ = 0;
+    std::vector<std::uint64_t> rows_; // chunk index << 32 | offset
+};
+
+enum class TUpdateKind { ukModify, ukInsert, ukDelete };
+enum class TUpdateStatus { usUnmodified, usModified, usInserted, usDeleted };
+
+// One entry of the change log. A row changed several times before it is applied stays one
+// entry: its old values are the row as last read (or accepted), its new values the latest.
+struct TChange {
+    TUpdateKind kind = TUpdateKind::ukModify;
+    TRowId oldRow = kNoRow;  // values before the change (modify, delete)
+    TRowId newRow = kNoRow;  // values after it (modify, insert)
+    std::vector<bool> given; // per field: a new value was given (modify, insert)
+};
+
+// The rows of one table in memory: the base rows as read, the change log, and the current
+// view (base rows with the log applied) that a cursor moves through by position.
+class TTableEngine {
+public:
+    void Load(TRowStore rows);
+    void Clear();
+    bool Loaded() const noexcept { return loaded_; }
+
+    const std::vector<TFieldDef>& Defs() const noexcept { return store_.Defs(); }
+    int ViewCount() const noexcept { return static_cast<int>(view_.size()); }
+    TValue Value(int position, int field) const;
+    TUpdateStatus Status(int position) const;
+
+    // Checks a value for a field and converts it to the field's kind.
+    TValue CheckValue(int field, const TValue& value) const;
+    // Inserts a row before the position (at the end for ViewCount()); logged as inserted.
+    void InsertRow(int position, const std::vector<TValue>& values,
+                   const std::vector<bool>& written);
+    // Replaces the row at the position; logged as modified. Nothing is logged when no written
+    // field differs from the row.
+    void ModifyRow(int position, const std::vector<TValue>& values,
+                   const std::vector<bool>& written);
+    // Removes the row at the position; logged as deleted (a row inserted since the last apply
+    // simply goes).
+    void DeleteRow(int position);
+
+    int ChangeCount() const noexcept { return static_cast<int>(changes_.size()); }
+    const std::vector<TChange>& Changes() const noexcept { return changes_; }
+    TValue RowValue(TRowId row, int field) const { return store_.Value(row, field); }
+    // Accepts every change: the new values become the base rows and the log is emptied.
+    void AcceptAll();
+    // Accepts every change except those whose log positions are listed as failed.
+    void Reconcile(const std::vector<int>& failedChanges);
+
+    std::size_t StoreBytes() const noexcept;
+
+private:
+    void RebuildIndex();
+    static bool SameValue(const TValue& a, const TValue& b);
+
+    TRowStore store_;
+    std::vector<TRowId> view_;
+    std::vector<TChange> changes_;
+    std::unordered_map<TRowId, std::size_t> changeOfRow_; // current row → its change
+    bool loaded_ = false;
+};
+
+} // namespace sorvanto
