@@ -1,6 +1,7 @@
 #include "Errors.h"
 
 #include <array>
+#include <cstdio>
 #include <string_view>
 
 namespace sorvanto {
@@ -51,6 +52,21 @@ std::string ErrorCodeToString(int errorCode) {
     if (errorCode == DriverCode::VendorError)
         return "ベンダ エラーです";
     return "Error Code:  " + std::to_string(errorCode);
+}
+
+namespace {
+void (*g_exceptionDisplay)(const std::exception&) = nullptr;
+} // namespace
+
+void SetApplicationExceptionDisplay(void (*display)(const std::exception&)) {
+    g_exceptionDisplay = display;
+}
+
+void ShowApplicationException(const std::exception& error) {
+    if (g_exceptionDisplay)
+        g_exceptionDisplay(error);
+    else
+        std::fprintf(stderr, "%s\n", error.what());
 }
 
 std::string ComponentMessage(const std::string& componentName, const std::string& message) {

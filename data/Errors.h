@@ -47,6 +47,28 @@ public:
     const char* ClassName() const noexcept override { return "EFOpenError"; }
 };
 
+// A change that the database refused, as a reconcile handler sees it.
+class EReconcileError : public EDatabaseError {
+public:
+    EReconcileError(std::string message, std::string context, int errorCode, int previousError)
+        : EDatabaseError(std::move(message)), context_(std::move(context)), errorCode_(errorCode),
+          previousError_(previousError) {}
+    const char* ClassName() const noexcept override { return "EReconcileError"; }
+    const std::string& Context() const noexcept { return context_; }
+    int ErrorCode() const noexcept { return errorCode_; }
+    int PreviousError() const noexcept { return previousError_; }
+
+private:
+    std::string context_;
+    int errorCode_;
+    int previousError_;
+};
+
+// Shows a failure that a handler could not let escape (the application installs its error box;
+// without one it goes to the standard error stream).
+void ShowApplicationException(const std::exception& error);
+void SetApplicationExceptionDisplay(void (*display)(const std::exception&));
+
 // The text of a driver error code, used when the driver supplies no text of its own.
 std::string ErrorCodeToString(int errorCode);
 

@@ -34,11 +34,11 @@ TSimpleDataSet::~TSimpleDataSet() {
     connection_.reset();
 }
 
-std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, bool reset,
-                                                 int& written) {
-    std::optional<TDataPacket> packet;
+namespace {
+// Runs a provider call; its failure is raised again with the message trimmed.
+template <typename F> auto TrimmingFailures(F&& call) -> decltype(call()) {
     try {
-        written = provider_->GetRecords(count, withMetadata, reset, packet);
+        return call();
     } catch (const TDriverError& error) {
         throw TDriverError(error.ErrorCode(), TrimProviderMessage(error.Message()));
     } catch (const ETableEngineError& error) {
@@ -50,7 +50,86 @@ std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, b
     } catch (const Exception& error) {
         throw Exception(TrimProviderMessage(error.Message()));
     }
+}
+} // namespace
+
+std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, bool reset,
+                                                 int& written) {
+    std::optional<TDataPacket> packet;
+    TrimmingFailures([&] { written = provider_->GetRecords(count, withMetadata, reset, packet); });
     return packet;
+}
+
+TChangeSet TSimpleDataSet::TakeChangeSet() const {
+    TChangeSet set;
+    for (int i = 0; i < FieldCount(); ++i)
+        set.fields.push_back(const_cast<TSimpleDataSet*>(this)->Fields(i).Def());
+    const auto& changes = engine_.Changes();
+    set.records.reserve(changes.size());
+    for (std::size_t c = 0; c < changes.size(); ++c) {
+        const TChange& change = changes[c];
+        TChangeRecord record;
+        record.kind = change.kind;
+        record.recordNumber = static_cast<int>(c);
+        record.oldValues.resize(set.fields.size());
+        record.newValues.resize(set.fields.size());
+        for (std::size_t f = 0; f < set.fields.size(); ++f) {
+            int field = static_cast<int>(f);
+            if (change.oldRow != kNoRow)
+                record.oldValues[f] = engine_.RowValue(change.oldRow, field);
+            if (change.newRow != kNoRow && f < change.given.size() && change.given[f])
+                record.newValues[f] = engine_.RowValue(change.newRow, field);
+        }
+        set.records.push_back(std::move(record));
+    }
+    return set;
+}
+
+int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
+    if (!Active())
+        return 0;
+    CheckBrowseMode();
+    if (ChangeCount() == 0)
+        return 0;
+    TChangeSet changes = TakeChangeSet();
+    int errorCount = 0;
+    std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
+        TSQLResolver resolver(*connection_, command_->CommandText());
+        return resolver.Resolve(changes, MaxErrors, errorCount);
+    });
+    Reconcile(changes, errors);
+    return errorCount;
+}
+
+void TSimpleDataSet::Reconcile(const TChangeSet& changes,
+                               const std::optional<std::vector<TUpdateErrorRecord>>& errors) {
+    if (!errors) {
+        engine_.AcceptAll();
+        Resync();
+        return;
+    }
+    std::vector<int> failed;
+    for (const TUpdateErrorRecord& record : *errors) {
+        const TChangeRecord& change =
+            changes.records.at(static_cast<std::size_t>(record.recordNumber));
+        TReconcileAction action =
+            record.response == 1 ? TReconcileAction::raSkip : TReconcileAction::raAbort;
+        EReconcileError error(record.message, record.context, record.errorCode,
+                              record.previousErrorCode);
+        SendEvent(TDataEvent::deReconcileError, reinterpret_cast<std::intptr_t>(&error));
+        if (OnReconcileError) {
+            try {
+                OnReconcileError(*this, error, change.kind, action);
+            } catch (const std::exception& handlerError) {
+                ShowApplicationException(handlerError);
+                action = TReconcileAction::raAbort;
+            }
+        }
+        // Whatever the action, a change that failed stays pending exactly as it was.
+        failed.push_back(record.recordNumber);
+    }
+    engine_.Reconcile(failed);
+    Resync();
 }
 
 void TSimpleDataSet::InternalOpen() {

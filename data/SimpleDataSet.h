@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "DataSet.h"
 #include "Provider.h"
+#include "Resolver.h"
 #include "SQLDataSet.h"
 #include "TableEngine.h"
 
@@ -10,6 +11,11 @@
 #include <memory>
 
 namespace sorvanto {
+
+enum class TReconcileAction { raSkip, raAbort, raMerge, raCorrect, raCancel, raRefresh };
+class TSimpleDataSet;
+using TReconcileErrorEvent = std::function<void(TSimpleDataSet& dataSet, EReconcileError& error,
+                                                TUpdateKind updateKind, TReconcileAction& action)>;
 
 // A cached table dataset: all rows of one table in memory with a change log. It owns its
 // connection ("InternalConnection"), its inner command ("InternalDataSet") and its inner
@@ -34,6 +40,13 @@ public:
     bool IsSequenced() const noexcept { return true; }
     // The change state of the current record.
     TUpdateStatus UpdateStatus() const;
+
+    // Sends the pending changes to the table in one transaction; a change the database refuses
+    // stays pending. Returns the number of changes that failed. MaxErrors -1: no limit.
+    int ApplyUpdates(int MaxErrors);
+    TReconcileErrorEvent OnReconcileError;
+    // The change set of the change log, in log order.
+    TChangeSet TakeChangeSet() const;
 
     // Accepts every pending change into the rows and empties the change log.
     void MergeChangeLog();
@@ -61,6 +74,8 @@ protected:
 private:
     // Asks the provider for rows; its failure is raised again with the message trimmed.
     std::optional<TDataPacket> Fetch(int count, bool withMetadata, bool reset, int& written);
+    void Reconcile(const TChangeSet& changes,
+                   const std::optional<std::vector<TUpdateErrorRecord>>& errors);
 
     std::unique_ptr<TSQLConnection> connection_;
     std::unique_ptr<TSQLDataSet> command_;

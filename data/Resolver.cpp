@@ -1,0 +1,337 @@
+#include "Resolver.h"
+
+#include "Errors.h"
+#include "ParamList.h"
+
+#include <climits>
+
+namespace sorvanto {
+
+namespace {
+constexpr const char* kNoTable = "レコードを解決できません。テーブル名が見つかりません。";
+constexpr const char* kNoKey = "レコードが見つかりませんでした。キーを指定されていません";
+constexpr const char* kManyRows = "更新作業は複数のレコードに影響を与えました";
+constexpr const char* kRowNotFound =
+    "レコードが見つからないか、または他のユーザーによって変更されました。";
+constexpr const char* kNotDatabaseError = "SQL エラー：マップの失敗";
+
+// The alias of the table in the statements: none in this system.
+const std::string kAlias;
+
+bool IsOneOf(TFieldType type, std::initializer_list<TFieldType> types) {
+    for (TFieldType t : types)
+        if (t == type)
+            return true;
+    return false;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+} // namespace
+
+TSQLResolver::TSQLResolver(TSQLConnection& connection, std::string tableName)
+    : connection_(connection), tableName_(std::move(tableName)) {
+    LoadTableInfo();
+}
+
+void TSQLResolver::LoadTableInfo() {
+    sqlBased_ = !SameText(connection_.GetVendorProperty("IsSQLBased"), "false");
+    quote_ = connection_.QuoteChar();
+    quotedTable_ = QuoteName(tableName_, quote_, sqlBased_);
+    tablePrefix_ = sqlBased_ ? std::string() : quotedTable_ + ".";
+}
+
+std::string TSQLResolver::QuoteName(const std::string& name, const std::string& q, bool sqlBased) {
+    if (name.empty())
+        return name;
+    auto isQuote = [](char c) { return c == '"' || c == '\'' || c == '`'; };
+    if (isQuote(name.front()) || isQuote(name.back()))
+        return name;
+    if (!sqlBased)
+        return q + name + q;
+    std::string quoted = name;
+    std::size_t first = quoted.find('.');
+    if (first != std::string::npos) {
+        std::size_t second = quoted.find('.', first + 1);
+        if (second != std::string::npos)
+            quoted.replace(second, 1, q + "." + q);
+        quoted.replace(first, 1, q + "." + q);
+    }
+    return q + quoted + q;
+}
+
+int TSQLResolver::DataSize(const TFieldDef& field) {
+    switch (field.DataType) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar:
+        return field.Size + 1;
+    case TFieldType::ftWideString:
+    case TFieldType::ftFixedWideChar:
+        return 2 * field.Size + 2;
+    case TFieldType::ftBytes:
+        return field.Size;
+    case TFieldType::ftVarBytes:
+        return field.Size + 2;
+    case TFieldType::ftSmallint:
+    case TFieldType::ftWord:
+        return 2;
+    case TFieldType::ftBoolean:
+        return 2;
+    case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+    case TFieldType::ftSingle:
+        return 4;
+    case TFieldType::ftFMTBcd:
+    case TFieldType::ftBCD:
+        return 34;
+    case TFieldType::ftTimeStamp:
+        return 16;
+    default:
+        return 8;
+    }
+}
+
+bool TSQLResolver::EligibleForUpdate(const TFieldDef& field,
+                                     const std::optional<TValue>& newValue) {
+    using enum TFieldType;
+    return (field.ProviderFlags & pfInUpdate) &&
+           !IsOneOf(field.DataType,
+                    {ftUnknown, ftAutoInc, ftCursor, ftADT, ftArray, ftReference, ftDataSet}) &&
+           !field.ReadOnly && !(field.ProviderFlags & pfHidden) && newValue.has_value();
+}
+
+bool TSQLResolver::EligibleForWhere(const TFieldDef& field, TUpdateMode mode, bool given) {
+    using enum TFieldType;
+    if (IsOneOf(field.DataType, {ftUnknown, ftCursor, ftADT, ftArray, ftReference, ftDataSet}) ||
+        IsBlobType(field.DataType) || DataSize(field) >= 8192)
+        return false;
+    switch (mode) {
+    case TUpdateMode::upWhereAll:
+        return field.ProviderFlags & pfInWhere;
+    case TUpdateMode::upWhereChanged:
+        return ((field.ProviderFlags & pfInWhere) && given) || (field.ProviderFlags & pfInKey);
+    case TUpdateMode::upWhereKeyOnly:
+        return field.ProviderFlags & pfInKey;
+    }
+    return false;
+}
+
+std::string TSQLResolver::FieldName(const TFieldDef& field) const {
+    std::string origin = field.Name;
+    if (std::size_t dot = field.Origin.rfind('.'); dot != std::string::npos)
+        origin = field.Origin.substr(dot + 1);
+    return tablePrefix_ + quote_ + origin + quote_;
+}
+
+void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& change,
+                               TUpdateMode mode, TResolverStatement& statement) const {
+    std::vector<std::string> lines{"where"};
+    for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+        const TFieldDef& field = changes.fields[i];
+        bool given = i < change.newValues.size() && change.newValues[i].has_value();
+        if (!EligibleForWhere(field, mode, given))
+            continue;
+        const TValue& old = change.oldValues[i];
+        bool emptyText = !sqlBased_ && field.DataType == TFieldType::ftString &&
+                         std::holds_alternative<std::string>(old) &&
+                         std::get<std::string>(old).empty();
+        if (IsNull(old) || emptyText) {
+            lines.push_back(" " + FieldName(field) + " is null and");
+        } else {
+            lines.push_back(" " + FieldName(field) + " = ? and");
+            statement.params.push_back(old);
+        }
+    }
+    if (lines.size() == 1)
+        throw EDatabaseError(kNoKey);
+    lines.back().resize(lines.back().size() - 4);
+    statement.text += JoinLines(lines);
+}
+
+TResolverStatement TSQLResolver::StatementFor(const TChangeSet& changes,
+                                              const TChangeRecord& change) const {
+    if (quotedTable_.empty())
+        throw EDatabaseError(kNoTable);
+    TResolverStatement statement;
+    switch (change.kind) {
+    case TUpdateKind::ukModify: {
+        std::vector<std::string> lines{"update " + quotedTable_ + " " + kAlias + " set"};
+        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+            if (!EligibleForUpdate(changes.fields[i], change.newValues[i]))
+                continue;
+            lines.push_back(" " + FieldName(changes.fields[i]) + " = ?,");
+            statement.params.push_back(*change.newValues[i]);
+        }
+        if (lines.size() == 1)
+            return {};
+        lines.back().pop_back();
+        statement.text = JoinLines(lines);
+        WhereClause(changes, change, TUpdateMode::upWhereAll, statement);
+        break;
+    }
+    case TUpdateKind::ukDelete:
+        statement.text = JoinLines({"delete from " + quotedTable_ + " " + kAlias});
+        WhereClause(changes, change, TUpdateMode::upWhereAll, statement);
+        break;
+    case TUpdateKind::ukInsert: {
+        std::string columns = "  (";
+        std::string values = "  (";
+        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+            if (!EligibleForUpdate(changes.fields[i], change.newValues[i]))
+                continue;
+            columns += FieldName(changes.fields[i]) + ", ";
+            values += "?, ";
+            statement.params.push_back(*change.newValues[i]);
+        }
+        if (statement.params.empty()) {
+            // Nothing was given: every column takes its default.
+            statement.text = JoinLines({"insert into " + quotedTable_, "default values"});
+            break;
+        }
+        columns.resize(columns.size() - 2);
+        values.resize(values.size() - 2);
+        statement.text =
+            JoinLines({"insert into " + quotedTable_, columns + ")", "values", values + ")"});
+        break;
+    }
+    }
+    return statement;
+}
+
+TResolverStatement TSQLResolver::CurrentValuesStatement(const TChangeSet& changes,
+                                                        const TChangeRecord& change) const {
+    TResolverStatement statement;
+    std::vector<std::string> lines{"select"};
+    for (const TFieldDef& field : changes.fields)
+        if (EligibleForWhere(field, TUpdateMode::upWhereAll, false))
+            lines.push_back(" " + FieldName(field) + ",");
+    if (lines.size() > 1)
+        lines.back().pop_back();
+    lines.push_back(" from " + quotedTable_ + " " + kAlias);
+    statement.text = JoinLines(lines);
+    WhereClause(changes, change, TUpdateMode::upWhereKeyOnly, statement);
+    return statement;
+}
+
+std::vector<std::optional<TValue>> TSQLResolver::ReadCurrentValues(const TChangeSet& changes,
+                                                                   const TChangeRecord& change) {
+    std::vector<std::optional<TValue>> current(changes.fields.size());
+    if (change.kind == TUpdateKind::ukInsert)
+        return current;
+    try {
+        TResolverStatement statement = CurrentValuesStatement(changes, change);
+        std::unique_ptr<TSQLResultSet> rows;
+        connection_.Execute(statement.text, statement.params, &rows);
+        if (!rows || !rows->Next())
+            return current;
+        TDrvReader& reader = rows->Reader();
+        int column = 0;
+        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+            if (!EligibleForWhere(changes.fields[i], TUpdateMode::upWhereAll, false))
+                continue;
+            TValue value = reader.GetValue(column++);
+            if (!(value == change.oldValues[i]))
+                current[i] = std::move(value);
+        }
+    } catch (...) {
+        // The current values are a courtesy: a row that cannot be read leaves them empty.
+    }
+    return current;
+}
+
+std::optional<std::vector<TUpdateErrorRecord>>
+TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount) {
+    bool started = false;
+    errorCount = 0;
+    std::vector<TUpdateErrorRecord> errors;
+    auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
+        TResolverResponse response =
+            errorCount >= limit ? TResolverResponse::rrAbort : TResolverResponse::rrSkip;
+        std::vector<std::optional<TValue>> current = ReadCurrentValues(changes, change);
+        ++errorCount;
+        if (errorCount > limit)
+            response = TResolverResponse::rrAbort;
+        if (response == TResolverResponse::rrAbort)
+            limit = errorCount - 1;
+        TUpdateErrorRecord* record = nullptr;
+        for (auto& existing : errors)
+            if (existing.recordNumber == change.recordNumber)
+                record = &existing;
+        if (!record)
+            record = &errors.emplace_back();
+        record->recordNumber = change.recordNumber;
+        record->response = static_cast<int>(response) + 1;
+        record->message = message;
+        record->currentValues = std::move(current);
+    };
+    try {
+        if (!connection_.InTransaction()) {
+            started = true;
+            connection_.BeginTransaction();
+        }
+        // The connection may only now be open: take the table information from it.
+        LoadTableInfo();
+        int limit = maxErrors == -1 ? INT_MAX : maxErrors;
+        // Changes that went through inside the apply's transaction: undone with it if it rolls
+        // back, so they must stay pending too.
+        std::vector<const TChangeRecord*> applied;
+        auto undoApplied = [&](int& lim) {
+            for (const TChangeRecord* change : applied)
+                fail(*change, kManyRows, lim);
+            applied.clear();
+        };
+        for (const TChangeRecord& change : changes.records) {
+            try {
+                TResolverStatement statement = StatementFor(changes, change);
+                if (statement.Empty())
+                    continue;
+                std::uint64_t affected = connection_.Execute(statement.text, statement.params);
+                if (affected > 1) {
+                    connection_.EndInnermostTransaction(false);
+                    bool wasStarted = started;
+                    started = false;
+                    if (wasStarted)
+                        undoApplied(limit);
+                    throw EDatabaseError(kManyRows);
+                }
+                if (affected < 1)
+                    throw EDatabaseError(kRowNotFound);
+                if (started)
+                    applied.push_back(&change);
+            } catch (const EDatabaseError& error) {
+                fail(change, error.Message(), limit);
+            } catch (const std::exception&) {
+                fail(change, kNotDatabaseError, limit);
+            }
+            if (errorCount > limit)
+                break;
+        }
+        bool commit = errorCount <= maxErrors || maxErrors == -1;
+        if (started) {
+            started = false;
+            connection_.EndInnermostTransaction(commit);
+            if (!commit)
+                undoApplied(limit);
+        }
+    } catch (...) {
+        if (started && connection_.InTransaction()) {
+            try {
+                connection_.EndInnermostTransaction(false);
+            } catch (...) {
+                // The first failure is the one to report.
+            }
+        }
+        throw;
+    }
+    if (errors.empty())
+        return std::nullopt;
+    return errors;
+}
+
+} // namespace sorvanto

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Connection.h"
+#include "Field.h"
+#include "TableEngine.h"
+#include "Value.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sorvanto {
+
+enum class TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
+enum class TResolverResponse { rrSkip, rrAbort, rrMerge, rrApply, rrIgnore };
+
+// One change as the resolver sees it: old values (null is a value) and new values, each not
+// given (nullopt), null, or a value.
+struct TChangeRecord {
+    TUpdateKind kind = TUpdateKind::ukModify;
+    int recordNumber = 0;
+    std::vector<TValue> oldValues;
+    std::vector<std::optional<TValue>> newValues;
+};
+
+struct TChangeSet {
+    std::vector<TFieldDef> fields;
+    std::vector<TChangeRecord> records;
+};
+
+// A change that failed: its record number, the response (ordinal + 1), the message, an empty
+// context, the two codes, and the row's current values as read back (per field, when read and
+// different from the old value).
+struct TUpdateErrorRecord {
+    int recordNumber = 0;
+    int response = 0;
+    std::string message;
+    std::string context;
+    int errorCode = 1;
+    int previousErrorCode = 1;
+    std::vector<std::optional<TValue>> currentValues;
+};
+
+// A statement with its positional parameters.
+struct TResolverStatement {
+    std::string text;
+    std::vector<TValue> params;
+    bool Empty() const noexcept { return text.empty(); }
+};
+
+// Writes the SQL of each change and runs it on the dataset's connection inside one transaction.
+class TSQLResolver {
+public:
+    TSQLResolver(TSQLConnection& connection, std::string tableName);
+
+    // Runs every change; returns the error list, or nullopt when no change failed.
+    std::optional<std::vector<TUpdateErrorRecord>> Resolve(const TChangeSet& changes, int maxErrors,
+                                                           int& errorCount);
+
+    // The statement for one change (empty for a modification with nothing to set).
+    TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
+    // The statement that reads a row's current values by its key.
+    TResolverStatement CurrentValuesStatement(const TChangeSet& changes,
+                                              const TChangeRecord& change) const;
+    const std::string& QuotedTable() const noexcept { return quotedTable_; }
+
+    // Quotes an identifier with q: names already quoted stay as they are; "a.b" becomes
+    // q a q.q b q.
+    static std::string QuoteName(const std::string& name, const std::string& q, bool sqlBased);
+    // Bytes of a field's value buffer: text size + 1, wide text 2 × size + 2, else fixed.
+    static int DataSize(const TFieldDef& field);
+    static bool EligibleForUpdate(const TFieldDef& field, const std::optional<TValue>& newValue);
+    static bool EligibleForWhere(const TFieldDef& field, TUpdateMode mode, bool given);
+
+private:
+    // Works out the table information from the connection: SQL-based, quote, quoted table.
+    void LoadTableInfo();
+    void WhereClause(const TChangeSet& changes, const TChangeRecord& change, TUpdateMode mode,
+                     TResolverStatement& statement) const;
+    std::string FieldName(const TFieldDef& field) const;
+    std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
+                                                         const TChangeRecord& change);
+
+    TSQLConnection& connection_;
+    std::string tableName_;
+    bool sqlBased_ = true;
+    std::string quote_;
+    std::string quotedTable_;
+    std::string tablePrefix_;
+};
+
+} // namespace sorvanto

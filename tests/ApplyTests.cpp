@@ -1,0 +1,343 @@
+#include "Errors.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace sorvanto;
+
+namespace {
+
+const char* kKeyWords = "create table KEY_WORDS (KEYWORD_NO integer not null primary key,"
+                        " ID integer, KEY_WORD varchar(100), USER_NAME varchar(31), TS timestamp)";
+const TSQLTimeStamp kStamp{{2026, 12, 10}, {9, 30, 0, 0}};
+
+class KeyWords : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = dir.File("keywords.fdb");
+        test::CreateDatabase(db, {kKeyWords});
+        other = test::MakeConnection(db, "Other");
+        for (int i = 1; i <= 5; ++i)
+            other->Execute("insert into KEY_WORDS values (?, ?, ?, ?, ?)",
+                           {std::int64_t(i), std::int64_t(i * 10),
+                            std::string("キーワード") + std::to_string(i),
+                            i == 1 ? TValue() : TValue(std::string("user")), kStamp});
+        ds = test::OpenTable(db, "KEY_WORDS");
+    }
+    // The value of a column of a row as the database holds it now.
+    TValue Stored(int keywordNo, const std::string& column) {
+        std::unique_ptr<TSQLResultSet> rows;
+        other->Execute("select " + column + " from KEY_WORDS where KEYWORD_NO = ?",
+                       {std::int64_t(keywordNo)}, &rows);
+        return rows->Next() ? rows->Reader().GetValue(0) : TValue(std::string("<no row>"));
+    }
+    void SetKeyWord(int recNo, const std::string& text) {
+        ds->SetRecNo(recNo);
+        ds->Edit();
+        ds->FieldByName("KEY_WORD").SetValue(text);
+        ds->Post();
+    }
+    test::TempDir dir;
+    std::string db;
+    std::unique_ptr<TSQLConnection> other;
+    std::unique_ptr<TSimpleDataSet> ds;
+};
+
+TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
+    SetKeyWord(1, "新しい");
+    ds->Delete();
+    ds->Append();
+    ds->FieldByName("KEYWORD_NO").SetValue(std::int64_t(6));
+    ds->FieldByName("ID").SetValue(std::int64_t(60));
+    ds->FieldByName("KEY_WORD").SetValue(std::string("six"));
+    ds->FieldByName("USER_NAME").SetValue(TValue());
+    ds->FieldByName("TS").SetValue(kStamp);
+    ds->Post();
+    SetKeyWord(1, "二"); // KEYWORD_NO 2 is the first row now
+
+    TChangeSet changes = ds->TakeChangeSet();
+    ASSERT_EQ(changes.records.size(), 3u);
+    TSQLResolver resolver(ds->Connection(), "KEY_WORDS");
+
+    // Row 1 was modified, then deleted: one delete with the values as read.
+    TResolverStatement deletion = resolver.StatementFor(changes, changes.records[0]);
+    const std::string where = "where\r\n"
+                              " \"KEYWORD_NO\" = ? and\r\n"
+                              " \"ID\" = ? and\r\n"
+                              " \"KEY_WORD\" = ? and\r\n"
+                              " \"USER_NAME\" is null and\r\n"
+                              " \"TS\" = ?\r\n";
+    EXPECT_EQ(deletion.text, "delete from \"KEY_WORDS\" \r\n" + where);
+    EXPECT_EQ(deletion.params, (std::vector<TValue>{std::int64_t(1), std::int64_t(10),
+                                                    std::string("キーワード1"), kStamp}));
+
+    TResolverStatement insertion = resolver.StatementFor(changes, changes.records[1]);
+    EXPECT_EQ(insertion.text, "insert into \"KEY_WORDS\"\r\n"
+                              "  (\"KEYWORD_NO\", \"ID\", \"KEY_WORD\", \"USER_NAME\", \"TS\")\r\n"
+                              "values\r\n"
+                              "  (?, ?, ?, ?, ?)\r\n");
+    EXPECT_EQ(insertion.params, (std::vector<TValue>{std::int64_t(6), std::int64_t(60),
+                                                     std::string("six"), TValue(), kStamp}));
+
+    // The example of a KEY_WORD change on a row whose USER_NAME is null.
+    TChangeRecord modify = changes.records[2];
+    modify.oldValues[3] = TValue();
+    TResolverStatement update = resolver.StatementFor(changes, modify);
+    EXPECT_EQ(update.text, "update \"KEY_WORDS\"  set\r\n"
+                           " \"KEY_WORD\" = ?\r\n" +
+                               where);
+    EXPECT_EQ(update.params,
+              (std::vector<TValue>{std::string("二"), std::int64_t(2), std::int64_t(20),
+                                   std::string("キーワード2"), kStamp}));
+
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_EQ(ds->ChangeCount(), 0);
+    EXPECT_EQ(Stored(1, "KEY_WORD"), TValue(std::string("<no row>")));
+    EXPECT_EQ(Stored(2, "KEY_WORD"), TValue(std::string("二")));
+    EXPECT_EQ(Stored(6, "ID"), TValue(std::int64_t(60)));
+    EXPECT_FALSE(ds->Connection().InTransaction());
+}
+
+TEST(Quoting, IdentifiersFollowTheQuoteString) {
+    struct Case {
+        const char* name;
+        const char* quote;
+        bool sqlBased;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"KEY_WORDS", "\"", true, "\"KEY_WORDS\""},
+        {"KEY_WORDS", "", true, "KEY_WORDS"},
+        {"S.T", "\"", true, "\"S\".\"T\""},
+        {"C.S.T", "\"", true, "\"C\".\"S\".\"T\""},
+        {"\"Mixed\"", "\"", true, "\"Mixed\""},
+        {"T", "\"", false, "\"T\""},
+        {"", "\"", true, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TSQLResolver::QuoteName(c.name, c.quote, c.sqlBased), c.expected) << c.name;
+}
+
+TEST_F(KeyWords, NothingPendingRunsNothing) {
+    ds->Connection().SetConnected(false);
+    ds->Edit(); // an unmodified edit is cancelled first
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_EQ(ds->State(), TDataSetState::dsBrowse);
+    EXPECT_FALSE(ds->Connection().Connected());
+}
+
+TEST_F(KeyWords, AnApplyOnAClosedConnectionOpensItFirst) {
+    SetKeyWord(3, "closed");
+    ds->Connection().SetConnected(false);
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_TRUE(ds->Connection().Connected());
+    EXPECT_EQ(Stored(3, "KEY_WORD"), TValue(std::string("closed")));
+}
+
+TEST_F(KeyWords, ARowChangedElsewhereStaysPendingAndTheRestIsCommitted) {
+    SetKeyWord(1, "mine");
+    SetKeyWord(2, "mine too");
+    other->Execute("update KEY_WORDS set ID = 99 where KEYWORD_NO = 1", {});
+    std::vector<std::string> seen;
+    ds->OnReconcileError = [&](TSimpleDataSet&, EReconcileError& error, TUpdateKind kind,
+                               TReconcileAction& action) {
+        seen.push_back(error.Message());
+        EXPECT_EQ(kind, TUpdateKind::ukModify);
+        EXPECT_EQ(action, TReconcileAction::raSkip);
+    };
+    EXPECT_EQ(ds->ApplyUpdates(-1), 1);
+    EXPECT_EQ(seen, std::vector<std::string>{
+                        "レコードが見つからないか、または他のユーザーによって変更されました。"});
+    EXPECT_EQ(ds->ChangeCount(), 1);
+    EXPECT_EQ(Stored(2, "KEY_WORD"), TValue(std::string("mine too")));
+    EXPECT_EQ(Stored(1, "KEY_WORD"), TValue(std::string("キーワード1")));
+    // The operator still sees the value typed.
+    ds->SetRecNo(1);
+    EXPECT_EQ(ds->FieldByName("KEY_WORD").Value(), TValue(std::string("mine")));
+    EXPECT_FALSE(ds->Connection().InTransaction());
+}
+
+TEST_F(KeyWords, ARefusedChangeIsSentAgainOnceItsCauseIsGone) {
+    ds->Append();
+    ds->FieldByName("KEYWORD_NO").SetValue(std::int64_t(7));
+    ds->Post();
+    other->Execute("insert into KEY_WORDS (KEYWORD_NO) values (7)", {});
+    std::string message;
+    ds->OnReconcileError = [&](TSimpleDataSet&, EReconcileError& error, TUpdateKind kind,
+                               TReconcileAction&) {
+        message = error.Message();
+        EXPECT_EQ(kind, TUpdateKind::ukInsert);
+    };
+    EXPECT_EQ(ds->ApplyUpdates(-1), 1);
+    EXPECT_NE(message.find("violation of PRIMARY or UNIQUE KEY"), std::string::npos) << message;
+    EXPECT_EQ(ds->ChangeCount(), 1);
+
+    other->Execute("delete from KEY_WORDS where KEYWORD_NO = 7", {});
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_EQ(ds->ChangeCount(), 0);
+    EXPECT_EQ(Stored(7, "KEYWORD_NO"), TValue(std::int64_t(7)));
+    // Fields never set were left out of the insert.
+    EXPECT_TRUE(IsNull(Stored(7, "KEY_WORD")));
+}
+
+TEST_F(KeyWords, ThreeFailingAndTwoGoodChangesReturnThree) {
+    for (int recNo = 1; recNo <= 5; ++recNo)
+        SetKeyWord(recNo, "change " + std::to_string(recNo));
+    other->Execute("update KEY_WORDS set TS = current_timestamp where KEYWORD_NO in (1, 3, 5)", {});
+    EXPECT_EQ(ds->ApplyUpdates(-1), 3);
+    EXPECT_EQ(ds->ChangeCount(), 3);
+    EXPECT_EQ(Stored(2, "KEY_WORD"), TValue(std::string("change 2")));
+    EXPECT_EQ(Stored(4, "KEY_WORD"), TValue(std::string("change 4")));
+    EXPECT_EQ(Stored(3, "KEY_WORD"), TValue(std::string("キーワード3")));
+    // Refresh refuses while they are pending.
+    EXPECT_THROW(ds->Refresh(), EDatabaseError);
+}
+
+TEST_F(KeyWords, ARollbackForOneChangeKeepsEveryChangeItUndidPending) {
+    // With a limit of 0 the first failure rolls the whole apply back.
+    SetKeyWord(1, "first");
+    SetKeyWord(2, "second");
+    other->Execute("update KEY_WORDS set ID = 0 where KEYWORD_NO = 2", {});
+    EXPECT_EQ(ds->ApplyUpdates(0), 2);
+    EXPECT_EQ(ds->ChangeCount(), 2);
+    EXPECT_EQ(Stored(1, "KEY_WORD"), TValue(std::string("キーワード1")));
+}
+
+TEST_F(KeyWords, ValuesThatLookLikeSqlAreStoredAsTyped) {
+    const std::vector<std::string> values = {"'; drop table KEY_WORDS; --", "O'Reilly \"quoted\"",
+                                             "select * from RDB$DATABASE", "a:b :name ? ??",
+                                             "改行\r\nと\tタブ"};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        SetKeyWord(static_cast<int>(i) + 1, values[i]);
+    ds->Edit();
+    ds->FieldByName("USER_NAME").SetValue(std::string("-- comment"));
+    ds->Post();
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(Stored(static_cast<int>(i) + 1, "KEY_WORD"), TValue(values[i]));
+    EXPECT_EQ(Stored(5, "USER_NAME"), TValue(std::string("-- comment")));
+}
+
+TEST_F(KeyWords, AnExceptionInTheReconcileHandlerIsShownAndTheChangeStaysPending) {
+    static std::string shown;
+    SetApplicationExceptionDisplay([](const std::exception& error) { shown = error.what(); });
+    SetKeyWord(1, "x");
+    other->Execute("delete from KEY_WORDS where KEYWORD_NO = 1", {});
+    ds->OnReconcileError = [](TSimpleDataSet&, EReconcileError&, TUpdateKind, TReconcileAction&) {
+        throw EDatabaseError("handler failed");
+    };
+    EXPECT_EQ(ds->ApplyUpdates(-1), 1);
+    EXPECT_EQ(shown, "handler failed");
+    EXPECT_EQ(ds->ChangeCount(), 1);
+    SetApplicationExceptionDisplay(nullptr);
+}
+
+TEST(Apply, TwoIdenticalRowsRollBackTheWholeApply) {
+    test::TempDir dir;
+    std::string db = dir.File("twins.fdb");
+    test::CreateDatabase(db, {"create table T (NAME varchar(10), N integer)",
+                              "insert into T values ('a', 1)", "insert into T values ('twin', 2)",
+                              "insert into T values ('twin', 2)"});
+    auto ds = test::OpenTable(db, "T");
+    ds->Edit();
+    ds->FieldByName("N").SetValue(std::int64_t(100)); // applied before the twin fails
+    ds->Post();
+    ds->Next();
+    ds->Edit();
+    ds->FieldByName("N").SetValue(std::int64_t(3));
+    ds->Post();
+    EXPECT_EQ(ds->ApplyUpdates(-1), 2);
+    EXPECT_EQ(ds->ChangeCount(), 2);
+    EXPECT_FALSE(ds->Connection().InTransaction());
+    auto check = test::MakeConnection(db, "Check");
+    std::unique_ptr<TSQLResultSet> rows;
+    check->Execute("select sum(N) from T", {}, &rows);
+    ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(rows->Reader().GetInt64(0), 5); // nothing of the apply reached the table
+}
+
+TEST(Apply, MemoIsSetButNeverComparedAndWideTextStopsAt8192Bytes) {
+    test::TempDir dir;
+    std::string db = dir.File("wide.fdb");
+    test::CreateDatabase(db, {"create table MEMO (INPUTNO integer not null primary key,"
+                              " TITLE varchar(20), MEMO blob sub_type text,"
+                              " W4094 varchar(4094), W4095 varchar(4095))",
+                              "insert into MEMO values (1, 'title', 'old memo', 'a', 'b')"});
+    auto ds = test::MakeTable(db, "MEMO", "SimpleDataSet2");
+    ds->Connection().Params().Add("ServerCharSet=UTF8");
+    ds->DataSet().MaxBlobSize = 1;
+    ds->Open();
+    EXPECT_EQ(ds->FieldByName("W4094").DataType(), TFieldType::ftWideString);
+    EXPECT_EQ(TSQLResolver::DataSize(ds->FieldByName("W4094").Def()), 8190);
+    EXPECT_EQ(TSQLResolver::DataSize(ds->FieldByName("W4095").Def()), 8192);
+    std::string memo(5000, 'm');
+    ds->Edit();
+    ds->FieldByName("TITLE").SetValue(std::string("new title"));
+    ds->FieldByName("MEMO").SetValue(memo);
+    ds->Post();
+    TChangeSet changes = ds->TakeChangeSet();
+    TSQLResolver resolver(ds->Connection(), "MEMO");
+    TResolverStatement update = resolver.StatementFor(changes, changes.records[0]);
+    EXPECT_EQ(update.text, "update \"MEMO\"  set\r\n"
+                           " \"TITLE\" = ?,\r\n"
+                           " \"MEMO\" = ?\r\n"
+                           "where\r\n"
+                           " \"INPUTNO\" = ? and\r\n"
+                           " \"TITLE\" = ? and\r\n"
+                           " \"W4094\" = ?\r\n");
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    auto check = test::MakeConnection(db, "Check");
+    std::unique_ptr<TSQLResultSet> rows;
+    check->Execute("select MEMO from MEMO", {}, &rows);
+    ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(rows->Reader().GetBlob(0), memo);
+
+    // A single-byte text column is still compared at 8190 characters.
+    TFieldDef narrow;
+    narrow.DataType = TFieldType::ftString;
+    narrow.Size = 8190;
+    EXPECT_TRUE(TSQLResolver::EligibleForWhere(narrow, TUpdateMode::upWhereAll, false));
+    narrow.Size = 8191;
+    EXPECT_FALSE(TSQLResolver::EligibleForWhere(narrow, TUpdateMode::upWhereAll, false));
+}
+
+TEST(Apply, ARowWithOnlyBlobColumnsCannotBeFound) {
+    test::TempDir dir;
+    std::string db = dir.File("blobs.fdb");
+    test::CreateDatabase(
+        db, {"create table B (M blob sub_type text)", "insert into B values ('only a memo')"});
+    auto ds = test::OpenTable(db, "B");
+    ds->Delete();
+    std::string message;
+    ds->OnReconcileError = [&](TSimpleDataSet&, EReconcileError& error, TUpdateKind,
+                               TReconcileAction&) { message = error.Message(); };
+    EXPECT_EQ(ds->ApplyUpdates(-1), 1);
+    EXPECT_EQ(message, "レコードが見つかりませんでした。キーを指定されていません");
+}
+
+TEST(Apply, AnInsertWithNothingGivenTakesTheDefaults) {
+    test::TempDir dir;
+    std::string db = dir.File("defaults.fdb");
+    test::CreateDatabase(db, {"create table D (N integer default 42, S varchar(5) default 'x')"});
+    auto ds = test::OpenTable(db, "D");
+    ds->Insert();
+    ds->FieldByName("N").SetValue(std::int64_t(1));
+    ds->Post();
+    ds->Append();
+    ds->Post(); // nothing written: an empty record is still posted
+    TChangeSet changes = ds->TakeChangeSet();
+    TSQLResolver resolver(ds->Connection(), "D");
+    EXPECT_EQ(resolver.StatementFor(changes, changes.records[1]).text,
+              "insert into \"D\"\r\ndefault values\r\n");
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    auto check = test::MakeConnection(db, "Check");
+    std::unique_ptr<TSQLResultSet> rows;
+    check->Execute("select N, S from D order by N", {}, &rows);
+    ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(rows->Reader().GetValue(0), TValue(std::int64_t(1)));
+    EXPECT_EQ(rows->Reader().GetValue(1), TValue(std::string("x")));
+    ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(rows->Reader().GetValue(0), TValue(std::int64_t(42)));
+}
+
+} // namespace
