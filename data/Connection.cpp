@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include "DrivePaths.h"
 #include "DriverRegistry.h"
 #include "Errors.h"
 #include "ProfileFile.h"
@@ -212,7 +213,8 @@ void TSQLConnection::LoadParamsFromIniFile(const std::string& fileName) {
     if (connectionName_.empty())
         throw EDatabaseError("接続名がありません");
     const std::string& file = fileName.empty() ? defaultProfileFile_ : fileName;
-    TProfileFile profile = TProfileFile::Read(file);
+    // A Windows drive path names a file in the drives folder.
+    TProfileFile profile = TProfileFile::Read(MapDrivePath(file));
     if (!profile.Exists())
         throw EDatabaseError("ドライバ/接続レジストリファイル '" + file + "' が見つかりません");
     auto lines = profile.SectionLines(connectionName_);

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config clang-format googletest libgtest-dev
   qt6-base-dev qt6-qpa-plugins
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-server firebird3.0-utils
-  fonts-noto-cjk xvfb xauth iproute2
+  fonts-noto-cjk xvfb xauth xdotool x11-utils iproute2
 )
 
 missing=()

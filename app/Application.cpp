@@ -1,0 +1,110 @@
+#include "Application.h"
+
+#include "Errors.h"
+#include "Messages.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+namespace sorvanto {
+
+TApplication* Application = nullptr;
+
+namespace {
+QString ProgramFile() {
+    QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    return exe.isEmpty() ? QCoreApplication::applicationFilePath() : exe;
+}
+} // namespace
+
+QString TApplication::TitleFromFileName(const QString& path) {
+    QString name = QFileInfo(path).fileName();
+    if (qsizetype dot = name.indexOf(QLatin1Char('.')); dot >= 0)
+        name.truncate(dot);
+    if (name.isEmpty())
+        return name;
+    // Program files here are named in lower case ("sorvanto"); the title starts with a capital.
+    return name.left(1).toUpper() + name.mid(1).toLower();
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    title_ = TitleFromFileName(ProgramFile());
+    Application = this;
+}
+
+TApplication::~TApplication() {
+    if (Application == this)
+        Application = nullptr;
+}
+
+int TApplication::Run() {
+    if (mainForm_) {
+        mainForm_->show();
+        // Centre the frame on the rectangle that bounds every monitor.
+        QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+        QRect frame = mainForm_->frameGeometry();
+        int left = desktop.left() + desktop.width() / 2 - frame.width() / 2;
+        int top = desktop.top() + desktop.height() / 2 - frame.height() / 2;
+        mainForm_->move(std::max(left, desktop.left()), std::max(top, desktop.top()));
+        mainForm_->activateWindow();
+        if (!mainForm_->focusWidget()) {
+            // The first control in tab order that can take the focus.
+            for (QWidget* w = mainForm_->nextInFocusChain(); w && w != mainForm_;
+                 w = w->nextInFocusChain())
+                if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
+                    w->setFocus(Qt::TabFocusReason);
+                    break;
+                }
+        }
+    }
+    if (terminated_)
+        return 0;
+    exec();
+    return 0;
+}
+
+void TApplication::Terminate() {
+    QTimer::singleShot(0, this, [this] {
+        terminated_ = true;
+        quit();
+    });
+}
+
+void TApplication::HandleException(QObject* sender, const std::exception& error) {
+    if (QWidget* grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    if (auto* button = qobject_cast<QAbstractButton*>(sender); button && button->isDown())
+        button->setDown(false);
+    ShowException(error);
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    ShowErrorBox(error);
+}
+
+void TApplication::Guarded(QObject* sender, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        HandleException(sender, error);
+    } catch (...) {
+        HandleException(sender, Exception("不明なエラーです"));
+    }
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        HandleException(receiver, error);
+    } catch (...) {
+        HandleException(receiver, Exception("不明なエラーです"));
+    }
+    return true;
+}
+
+} // namespace sorvanto

@@ -1,0 +1,192 @@
+#include "MainUnit.h"
+
+#include "Application.h"
+#include "DrivePaths.h"
+#include "Messages.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace sorvanto {
+
+namespace {
+constexpr const char* kProfileFile = "C:\\DOCUMENT\\Connection.ini";
+constexpr const char* kConnectionName = "FBDOCUMENTCONNECTION";
+constexpr const char* kStoredDatabase = "c:\\firebird\\document.fdb";
+
+// The stored settings every connection of the window shares.
+void StoreConnection(TSQLConnection& connection, bool logon) {
+    connection.BeginLoading();
+    connection.SetConnectionName(kConnectionName);
+    connection.SetDriverName("Firebird");
+    connection.GetDriverFunc = "getSQLDriverFIREBIRD";
+    connection.LibraryName = "fbdriver.dll";
+    connection.VendorLib = "fbclient.dll";
+    connection.LoadParamsOnConnect = logon;
+    connection.LoginPrompt = logon;
+    connection.Params().Add("DriverPackageLoader=TFirebirdDriverLoader");
+    connection.Params().Add("VendorLib=fbclient.DLL");
+}
+
+void StoreTable(TSimpleDataSet& dataSet, const char* table, int maxBlobSize) {
+    dataSet.BeginLoading();
+    StoreConnection(dataSet.Connection(), false);
+    dataSet.DataSet().SetCommandType(TSQLCommandType::ctTable);
+    dataSet.DataSet().SetCommandText(table);
+    dataSet.DataSet().MaxBlobSize = maxBlobSize;
+}
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Sorvanto"));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(static_cast<int>(std::lround(11.0 * logicalDpiY() / 96.0)));
+    setFont(font);
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, colours.color(QPalette::Button));
+    setPalette(colours);
+    // The layout was made where "0" is 13 pixels high; a font of another height scales it.
+    int zeroHeight = QFontMetrics(font).height();
+    if (zeroHeight != 13)
+        scale_ = zeroHeight / 13.0;
+
+    CreateControls();
+    CreateComponents();
+    // Loading is complete: the stored connection of the MEMO view connects now. A failure
+    // leaves this constructor, and with it the window and everything it owns.
+    SQLConnection1->EndLoading();
+    SimpleDataSet1->Connection().EndLoading();
+    SimpleDataSet1->EndLoading();
+    SimpleDataSet2->Connection().EndLoading();
+    SimpleDataSet2->EndLoading();
+    FormCreate(this);
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::Place(QWidget* control, int left, int top, int width, int height) {
+    auto s = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
+    control->setGeometry(s(left), s(top), s(width), s(height));
+}
+
+void TMainForm::Connect(QPushButton* button, void (TMainForm::*handler)(QObject*)) {
+    QObject::connect(button, &QPushButton::clicked, this, [this, button, handler] {
+        Application->Guarded(button, [&] { (this->*handler)(button); });
+    });
+}
+
+void TMainForm::CreateControls() {
+    auto s = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
+    setFixedSize(QSize(s(kClientWidth), s(kClientHeight)));
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(s(kClientWidth), s(kClientHeight));
+
+    Label1 = new QLabel(QStringLiteral("＜KEY_WORD＞テーブル"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Place(Label1, 8, 39, 118, 13);
+    Label2 = new QLabel(QStringLiteral("＜MOMO＞テーブル"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Place(Label2, 10, 205, 94, 13);
+    // Labels size themselves to their text: where the substituted font is wider or taller than
+    // the one the layout was made with, the text is not cut.
+    for (QLabel* label : {Label1, Label2})
+        label->resize(label->size().expandedTo(label->sizeHint()));
+
+    auto button = [this](const char* name, const QString& caption, int left, int top) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        Place(b, left, top, 75, 25);
+        return b;
+    };
+    // Tab order follows creation among the focusable controls: Button1, LogonButton,
+    // DatabaseNameEdit, ShowKeywordButton, MemoButton (after the grids and navigators).
+    Button1 = button("Button1", QStringLiteral("終了"), 175, 0);
+    LogonButton = button("LogonButton", QStringLiteral("Logon"), 248, 0);
+    DatabaseNameEdit = new QLineEdit(this);
+    DatabaseNameEdit->setObjectName(QStringLiteral("DatabaseNameEdit"));
+    DatabaseNameEdit->setMaxLength(32767);
+    Place(DatabaseNameEdit, 132, 31, 240, 21);
+    ShowKeywordButton = button("ShowKeywordButton", QStringLiteral("表示"), 392, 32);
+    MemoButton = button("MemoButton", QStringLiteral("表示"), 392, 200);
+    // Button1 and LogonButton overlap by two pixels; the later one lies on top.
+    LogonButton->raise();
+
+    setTabOrder(Button1, LogonButton);
+    setTabOrder(LogonButton, DatabaseNameEdit);
+    setTabOrder(DatabaseNameEdit, ShowKeywordButton);
+    setTabOrder(ShowKeywordButton, MemoButton);
+
+    Connect(Button1, &TMainForm::Button1Click);
+    Connect(LogonButton, &TMainForm::LogonButtonClick);
+}
+
+void TMainForm::CreateComponents() {
+    SimpleDataSet1 = std::make_unique<TSimpleDataSet>("SimpleDataSet1");
+    SimpleDataSet2 = std::make_unique<TSimpleDataSet>("SimpleDataSet2");
+    DataSource1 = std::make_unique<TDataSource>("DataSource1");
+    DataSource1->BeginLoading();
+    DataSource1->SetDataSet(SimpleDataSet1.get());
+    SQLConnection1 = std::make_unique<TSQLConnection>("SQLConnection1");
+    StoreConnection(*SQLConnection1, true);
+    DataSource2 = std::make_unique<TDataSource>("DataSource2");
+    DataSource2->BeginLoading();
+    DataSource2->SetDataSet(SimpleDataSet2.get());
+    StoreTable(*SimpleDataSet1, "KEY_WORDS", -1);
+    SimpleDataSet1->DataSet().DataSource = DataSource1.get();
+    StoreTable(*SimpleDataSet2, "MEMO", 1);
+    SimpleDataSet2->DataSet().DataSource = DataSource2.get();
+    SimpleDataSet2->Connection().Params().Add(std::string("Database=") + kStoredDatabase);
+    SimpleDataSet2->Connection().SetConnected(true); // noted; connects when loading completes
+    DataSource1->EndLoading();
+    DataSource2->EndLoading();
+}
+
+void TMainForm::FormCreate(QObject*) {
+    LogonButton->setEnabled(true);
+    ShowKeywordButton->setEnabled(false);
+    MemoButton->setEnabled(false);
+    DatabaseNameEdit->setText(QString());
+}
+
+void TMainForm::Button1Click(QObject*) {
+    SQLConnection1->SetConnected(false);
+    Application->Terminate();
+}
+
+void TMainForm::LogonButtonClick(QObject*) {
+    SQLConnection1->SetConnected(false);
+    SQLConnection1->Params().Clear();
+    SQLConnection1->LoginPrompt = false;
+    SQLConnection1->LoadParamsFromIniFile(kProfileFile);
+    SQLConnection1->SetConnectionName(kConnectionName);
+    SQLConnection1->LoadParamsOnConnect = false;
+    SQLConnection1->SetConnected(true);
+    if (SQLConnection1->Connected()) {
+        ShowInformation(QStringLiteral("データベースに接続しました"));
+        DatabaseNameEdit->setText(
+            QString::fromStdString(SQLConnection1->Params().ValueOfName("Database")));
+        LogonButton->setEnabled(false);
+        ShowKeywordButton->setEnabled(true);
+        MemoButton->setEnabled(true);
+    } else {
+        ShowInformation(QStringLiteral("データベースに接続できませんでした"));
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // The window has no closing handler of its own: closing it ends the program.
+    event->accept();
+    Application->Terminate();
+}
+
+} // namespace sorvanto

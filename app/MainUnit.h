@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Connection.h"
+#include "DataSource.h"
+#include "SimpleDataSet.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace sorvanto {
+
+// The main window: the logon button, the database path, the two table views and the exit
+// button, with the components behind them.
+class TMainForm : public QWidget {
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Controls, in the order the layout creates them. The grids and navigators have their
+    // places in the layout; their widgets come with the table views.
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* LogonButton = nullptr;
+    QLineEdit* DatabaseNameEdit = nullptr;
+    QPushButton* ShowKeywordButton = nullptr;
+    QPushButton* MemoButton = nullptr;
+
+    // Components.
+    std::unique_ptr<TDataSource> DataSource1;
+    std::unique_ptr<TSQLConnection> SQLConnection1;
+    std::unique_ptr<TDataSource> DataSource2;
+    std::unique_ptr<TSimpleDataSet> SimpleDataSet1;
+    std::unique_ptr<TSimpleDataSet> SimpleDataSet2;
+
+    void FormCreate(QObject* sender);
+    void Button1Click(QObject* sender);
+    void LogonButtonClick(QObject* sender);
+
+    // Layout positions as stored, for a screen whose "0" is 13 pixels high.
+    static constexpr int kClientWidth = 484;
+    static constexpr int kClientHeight = 369;
+    // The factor by which the stored layout was scaled for this screen's font.
+    double LayoutScale() const noexcept { return scale_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateComponents();
+    void Place(QWidget* control, int left, int top, int width, int height);
+    void Connect(QPushButton* button, void (TMainForm::*handler)(QObject*));
+
+    double scale_ = 1.0;
+};
+
+} // namespace sorvanto

@@ -1,0 +1,31 @@
+// Program entry: builds the main window from its stored layout and runs the event loop.
+#include "Application.h"
+#include "Connection.h"
+#include "MainUnit.h"
+#include "Messages.h"
+
+#include <QGuiApplication>
+
+#include <memory>
+
+int main(int argc, char** argv) {
+    sorvanto::TApplication application(argc, argv);
+    sorvanto::SetConnectionUi({[] { QGuiApplication::setOverrideCursor(Qt::WaitCursor); },
+                               [] { QGuiApplication::restoreOverrideCursor(); }, nullptr});
+    std::unique_ptr<sorvanto::TMainForm> mainForm;
+    try {
+        application.Initialize();
+        application.MainFormOnTaskBar = true;
+        mainForm = std::make_unique<sorvanto::TMainForm>();
+        application.SetMainForm(mainForm.get());
+        mainForm->winId(); // the platform window exists, still hidden
+    } catch (const std::exception& error) {
+        sorvanto::ShowFatalFailure(error);
+        return 1;
+    }
+    application.Run();
+    // Exit: the window goes with everything it owns; the views drop what was not applied.
+    application.SetMainForm(nullptr);
+    mainForm.reset();
+    return 0;
+}

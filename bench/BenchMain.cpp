@@ -1,0 +1,69 @@
+// sorvanto-bench: measures the data layer against an embedded Firebird database and prints the
+// figures as "name: value" lines. It measures only; it judges nothing.
+
+#include "OpenBench.h"
+
+#include <Errors.h>
+
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Command = int (*)(const std::vector<std::string>& args);
+
+struct CommandEntry {
+    const char* name;
+    Command run;
+    const char* usage;
+};
+
+const CommandEntry kCommands[] = {
+    {"open", sorvanto::bench::RunOpenBench,
+     "open [--database PATH] [--rows N]\n"
+     "      Opens a cached dataset on the KEY_WORDS table (seeded to N rows, default 1000000)\n"
+     "      and compares it with a plain fetch through the client library.\n"},
+};
+
+void PrintUsage(std::ostream& out) {
+    out << "usage: sorvanto-bench COMMAND [OPTIONS]\n\ncommands:\n";
+    for (const CommandEntry& command : kCommands)
+        out << "  " << command.usage;
+    out << "\nThe database defaults to $SORVANTO_BENCH_DB, else bench-data/keywords.fdb beside "
+           "the\n"
+           "executable; it is created and seeded when needed.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(std::cerr);
+        return 2;
+    }
+    std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        PrintUsage(std::cout);
+        return 0;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const CommandEntry& command : kCommands) {
+        if (name != command.name)
+            continue;
+        try {
+            return command.run(args);
+        } catch (const sorvanto::Exception& error) {
+            std::cerr << "sorvanto-bench " << name << ": " << error.ClassName() << ": "
+                      << error.Message() << "\n";
+        } catch (const std::exception& error) {
+            std::cerr << "sorvanto-bench " << name << ": " << error.what() << "\n";
+        }
+        return 1;
+    }
+    std::cerr << "unknown command: " << name << "\n\n";
+    PrintUsage(std::cerr);
+    return 2;
+}

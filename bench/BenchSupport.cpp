@@ -1,0 +1,76 @@
+#include "BenchSupport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+namespace sorvanto::bench {
+
+namespace fs = std::filesystem;
+
+bool ParseTableOptions(const std::vector<std::string>& args, TableOptions& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            hasValue = true;
+        }
+        if (name != "--database" && name != "--rows") {
+            std::cerr << "unknown argument: " << args[i] << "\n";
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                std::cerr << name << " needs a value\n";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (name == "--database") {
+            if (value.empty()) {
+                std::cerr << "--database needs a path\n";
+                return false;
+            }
+            options.database = value;
+            continue;
+        }
+        char* end = nullptr;
+        errno = 0;
+        long long rows = std::strtoll(value.c_str(), &end, 10);
+        if (value.empty() || *end || errno || rows < 1 || rows > 0x7FFFFFFF) {
+            std::cerr << "--rows needs a whole number from 1 to 2147483647: " << value << "\n";
+            return false;
+        }
+        options.rows = rows;
+    }
+    if (options.database.empty())
+        options.database = DefaultDatabase();
+    return true;
+}
+
+std::string DefaultDatabase() {
+    if (const char* own = std::getenv("SORVANTO_BENCH_DB"); own && *own)
+        return own;
+    std::error_code ec;
+    fs::path folder = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    if (ec || folder.empty())
+        folder = fs::current_path();
+    folder /= "bench-data";
+    fs::create_directories(folder, ec);
+    return (folder / "keywords.fdb").string();
+}
+
+void PrintResult(const char* name, double value) {
+    std::printf("%s: %.4g\n", name, value);
+}
+
+void PrintResult(const char* name, std::int64_t value) {
+    std::printf("%s: %lld\n", name, static_cast<long long>(value));
+}
+
+} // namespace sorvanto::bench

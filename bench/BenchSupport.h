@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Small pieces shared by the benchmark commands: options, timing and the result lines.
+namespace sorvanto::bench {
+
+// Options common to the commands that work on the keyword table.
+struct TableOptions {
+    std::string database;        // the database file
+    std::int64_t rows = 1000000; // rows the table is seeded to
+};
+
+// Parses "--database PATH" and "--rows N" (also "--name=value"); false with a message on stderr
+// when an argument is unknown or malformed.
+bool ParseTableOptions(const std::vector<std::string>& args, TableOptions& options);
+
+// The database used when none is given: $SORVANTO_BENCH_DB, else bench-data/keywords.fdb beside
+// the executable (the folder is created).
+std::string DefaultDatabase();
+
+// Seconds since construction, on the monotonic clock.
+class Stopwatch {
+public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    double Seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Prints one "name: value" result line on stdout.
+void PrintResult(const char* name, double value);
+void PrintResult(const char* name, std::int64_t value);
+
+} // namespace sorvanto::bench

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The real program under Xvfb. With the demo profile and database it shows its window and the
+# exit button ends it with status 0. With the stored database missing, the fatal failure box
+# appears, no main window is ever shown, and dismissing the box ends it with status 1.
+#
+#   tests/program_test.sh PROGRAM SCRIPTS_DIR
+set -euo pipefail
+program=$1
+scripts=$2
+
+work=$(mktemp -d)
+xvfb_pid=""
+program_pid=""
+cleanup() {
+  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# A display of our own.
+display=""
+for n in $(seq 91 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    display=":$n"
+    break
+  fi
+done
+[ -n "$display" ] || fail "no free X display"
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do
+  xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+
+export SORVANTO_DRIVES=$work/drives
+unset QT_QPA_PLATFORM
+bash "$scripts/seed-demo.sh" >"$work/seed.log" 2>&1 || { cat "$work/seed.log"; fail "seeding"; }
+
+# Waits for a visible window whose name matches; prints its id.
+wait_window() {
+  local name=$1 id
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n 1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    if ! kill -0 "$program_pid" 2>/dev/null; then
+      return 1
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits for the program to end; prints its exit status.
+wait_exit() {
+  local status=0
+  for _ in $(seq 150); do
+    if ! kill -0 "$program_pid" 2>/dev/null; then
+      wait "$program_pid" || status=$?
+      program_pid=""
+      echo "$status"
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "the program did not end"
+}
+
+# 1. The demo: the window shows, Button1 ("終了" at 175,0 75x25) ends the program.
+"$program" >"$work/run1.log" 2>&1 &
+program_pid=$!
+window=$(wait_window '^Sorvanto$') || { cat "$work/run1.log"; fail "no main window"; }
+xdotool mousemove --window "$window" 212 12 click 1
+status=$(wait_exit)
+[ "$status" = 0 ] || { cat "$work/run1.log"; fail "exit status $status after Button1, expected 0"; }
+echo "ok: the demo window showed and Button1 ended the program with status 0"
+
+# 2. The stored database missing: the fatal failure box, never the main window, status 1.
+mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
+"$program" >"$work/run2.log" 2>&1 &
+program_pid=$!
+box=$(wait_window 'アプリケーション エラー') || { cat "$work/run2.log"; fail "no fatal failure box"; }
+if xdotool search --onlyvisible --name '^Sorvanto$' >/dev/null 2>&1; then
+  fail "the main window exists while the fatal failure box is shown"
+fi
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+status=$(wait_exit)
+[ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
+echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
+echo "2 passed, 0 failed"
