@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 build=build
-cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVANTO_WITH_QT=ON)
 if [ "${SORVANTO_SANITIZE:-0}" = 1 ]; then
   build=build-asan
   cmake_args+=(-DSORVANTO_SANITIZE=ON)
