@@ -425,3 +425,27 @@ TEST_F(ConnectionTest, TwoProcessesShareTheEmbeddedDatabase) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DriverErrorCodes, HaveTheirTexts) {
+    struct Case {
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "なし"},
+        {12, "ユーザー名またはパスワードが無効です"},
+        {22, "ドライバを正しく初期化できませんでした。  クライアント ライブラリがないか、正しくイン"
+             "ストールされていないか、バージョンが間違っています。"},
+        {29, "引数が無効です"},
+        {30, "Error Code:  30"},
+        {100, "データがありません"},
+        {101, "ベンダ エラーです"},
+        {-1, "Error Code:  -1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ErrorCodeToString(c.code), c.text) << c.code;
+}
+
+} // namespace
