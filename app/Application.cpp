@@ -7,14 +7,26 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace sorvanto {
 
 TApplication* Application = nullptr;
 
 namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
 QString ProgramFile() {
     QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     return exe.isEmpty() ? QCoreApplication::applicationFilePath() : exe;
@@ -72,6 +84,24 @@ void TApplication::Terminate() {
         terminated_ = true;
         quit();
     });
+}
+
+void TApplication::InstallTerminationHandlers() {
+    if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    QObject::connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        Terminate();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 void TApplication::HandleException(QObject* sender, const std::exception& error) {

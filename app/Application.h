@@ -38,6 +38,9 @@ public:
     int Run();
     // Queues a quit request and returns at once.
     void Terminate();
+    // SIGTERM, SIGINT and SIGHUP end the program as closing the window does. Installed once the
+    // embedded database engine is loaded, whose own handlers would only stop the engine.
+    void InstallTerminationHandlers();
 
     // A failure escaped a handler of `sender`: let go of any mouse capture, then show it.
     void HandleException(QObject* sender, const std::exception& error);

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
         mainForm = std::make_unique<sorvanto::TMainForm>();
         application.SetMainForm(mainForm.get());
         mainForm->winId(); // the platform window exists, still hidden
+        application.InstallTerminationHandlers();
     } catch (const std::exception& error) {
         sorvanto::ShowFatalFailure(error);
         return 1;

@@ -62,14 +62,14 @@ wait_window() {
   return 1
 }
 
-# Waits for the program to end; prints its exit status.
+# Waits for the program to end and sets `status` to its exit status. Runs in this shell, not a
+# subshell, so that it can reap the program.
 wait_exit() {
-  local status=0
   for _ in $(seq 150); do
     if ! kill -0 "$program_pid" 2>/dev/null; then
+      status=0
       wait "$program_pid" || status=$?
       program_pid=""
-      echo "$status"
       return 0
     fi
     sleep 0.1
@@ -82,11 +82,20 @@ wait_exit() {
 program_pid=$!
 window=$(wait_window '^Sorvanto$') || { cat "$work/run1.log"; fail "no main window"; }
 xdotool mousemove --window "$window" 212 12 click 1
-status=$(wait_exit)
+wait_exit
 [ "$status" = 0 ] || { cat "$work/run1.log"; fail "exit status $status after Button1, expected 0"; }
 echo "ok: the demo window showed and Button1 ended the program with status 0"
 
-# 2. The stored database missing: the fatal failure box, never the main window, status 1.
+# 2. A termination signal (a session ending) closes the program as the window's frame would.
+"$program" >"$work/run3.log" 2>&1 &
+program_pid=$!
+wait_window '^Sorvanto$' >/dev/null || { cat "$work/run3.log"; fail "no main window"; }
+kill -TERM "$program_pid"
+wait_exit
+[ "$status" = 0 ] || { cat "$work/run3.log"; fail "exit status $status after SIGTERM, expected 0"; }
+echo "ok: SIGTERM ended the program with status 0"
+
+# 3. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
 "$program" >"$work/run2.log" 2>&1 &
 program_pid=$!
@@ -96,7 +105,7 @@ if xdotool search --onlyvisible --name '^Sorvanto$' >/dev/null 2>&1; then
 fi
 xdotool windowfocus --sync "$box" 2>/dev/null || true
 xdotool key --clearmodifiers Return
-status=$(wait_exit)
+wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
 echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
-echo "2 passed, 0 failed"
+echo "3 passed, 0 failed"
