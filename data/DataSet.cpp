@@ -134,6 +134,16 @@ void TDataSet::ResyncAround(TRecordPos pos, int row) {
     SendEvent(TDataEvent::deDataSetChange);
 }
 
+void TDataSet::ResyncAroundOrEmpty(bool any, TRecordPos pos, int row) {
+    if (any) {
+        ResyncAround(pos, row);
+        return;
+    }
+    ClearWindow();
+    bof_ = eof_ = true;
+    SendEvent(TDataEvent::deDataSetChange);
+}
+
 void TDataSet::Resync() {
     TRecordPos pos;
     if (CurrentPos(pos) && pos != kNewRecord)
@@ -406,15 +416,10 @@ void TDataSet::Cancel() {
     if (inserting) {
         // The new record disappears; the record it stood before becomes current again.
         window_.erase(window_.begin() + activeRecord_);
-        if (insertBefore_ != kNewRecord) {
+        if (insertBefore_ != kNewRecord)
             ResyncAround(insertBefore_, row);
-        } else if (GetLast(pos)) {
-            ResyncAround(pos, row);
-        } else {
-            ClearWindow();
-            bof_ = eof_ = true;
-            SendEvent(TDataEvent::deDataSetChange);
-        }
+        else
+            ResyncAroundOrEmpty(GetLast(pos), pos, row);
         return;
     }
     Resync();
@@ -438,13 +443,7 @@ void TDataSet::Delete() {
         SetState(TDataSetState::dsBrowse);
         editBuffer_.clear();
     }
-    if (any) {
-        ResyncAround(next, row);
-    } else {
-        ClearWindow();
-        bof_ = eof_ = true;
-        SendEvent(TDataEvent::deDataSetChange);
-    }
+    ResyncAroundOrEmpty(any, next, row);
 }
 
 bool TDataSet::InternalRefresh(TRecordPos current, TRecordPos& pos) {
@@ -465,13 +464,7 @@ void TDataSet::Refresh() {
         Resync();
         throw;
     }
-    if (any) {
-        ResyncAround(pos, row);
-    } else {
-        ClearWindow();
-        bof_ = eof_ = true;
-        SendEvent(TDataEvent::deDataSetChange);
-    }
+    ResyncAroundOrEmpty(any, pos, row);
 }
 
 } // namespace sorvanto

@@ -11,35 +11,7 @@
 
 using namespace sorvanto;
 
-namespace {
-
-// Sets an environment variable (or removes it, given nullptr) for the life of the object, then
-// puts back what was there.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-} // namespace
+namespace {} // namespace
 
 TEST(DrivePath, DrivesRootFromTheEnvironment) {
     struct Case {
@@ -54,12 +26,12 @@ TEST(DrivePath, DrivesRootFromTheEnvironment) {
         {nullptr, nullptr, "/home/op/.local/share/sorvanto/drives"},
         {"", "", "/home/op/.local/share/sorvanto/drives"},
     };
-    ScopedEnv home("HOME", "/home/op");
+    test::ScopedEnv home("HOME", "/home/op");
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.drives ? c.drives : "(unset)") + " " +
                      (c.dataHome ? c.dataHome : "(unset)"));
-        ScopedEnv drives("SORVANTO_DRIVES", c.drives);
-        ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
+        test::ScopedEnv drives("SORVANTO_DRIVES", c.drives);
+        test::ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
         EXPECT_EQ(DrivesRoot(), c.expected);
     }
 }
@@ -84,7 +56,7 @@ protected:
 
     test::TempDir dir;
     const std::string root = dir.Path() + "/drives";
-    ScopedEnv drives{"SORVANTO_DRIVES", root.c_str()};
+    test::ScopedEnv drives{"SORVANTO_DRIVES", root.c_str()};
 };
 
 TEST_F(DrivePathMapping, MatchesExistingEntriesWithoutRegardToCase) {

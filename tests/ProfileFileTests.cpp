@@ -36,31 +36,6 @@ std::string Utf16(std::u16string_view text, bool bigEndian) {
     return bytes;
 }
 
-// Sets an environment variable for the life of the object, then puts back what was there.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 std::string OpenErrorMessage(const std::string& fullPath, int error) {
     return "ファイル " + fullPath + " は開けません。 " + std::strerror(error) + " ";
 }
@@ -380,7 +355,7 @@ TEST_F(LoadParams, FailuresLeaveParamsAndFlagAsTheyWere) {
 }
 
 TEST_F(LoadParams, WithoutAFileNameReadsTheDefaultProfileFile) {
-    ScopedEnv setting("SORVANTO_CONNECTIONS_FILE", profile.c_str());
+    test::ScopedEnv setting("SORVANTO_CONNECTIONS_FILE", profile.c_str());
     auto other = test::MakeConnection("C:\\old.fdb");
     ASSERT_EQ(other->DefaultProfileFile(), profile);
     other->SetConnectionName("second");
@@ -388,7 +363,7 @@ TEST_F(LoadParams, WithoutAFileNameReadsTheDefaultProfileFile) {
     EXPECT_EQ(other->Params().Lines(), (Lines{"Database=second.fdb"}));
 
     const std::string missing = dir.File("default.ini");
-    ScopedEnv missingSetting("SORVANTO_CONNECTIONS_FILE", missing.c_str());
+    test::ScopedEnv missingSetting("SORVANTO_CONNECTIONS_FILE", missing.c_str());
     auto third = test::MakeConnection("C:\\old.fdb");
     third->SetConnectionName("Second");
     try {
