@@ -1,6 +1,7 @@
 // sorvanto-bench: measures the data layer against an embedded Firebird database and prints the
 // figures as "name: value" lines. It measures only; it judges nothing.
 
+#include "ApplyBench.h"
 #include "OpenBench.h"
 
 #include <Errors.h>
@@ -26,6 +27,11 @@ const CommandEntry kCommands[] = {
      "open [--database PATH] [--rows N]\n"
      "      Opens a cached dataset on the KEY_WORDS table (seeded to N rows, default 1000000)\n"
      "      and compares it with a plain fetch through the client library.\n"},
+    {"apply", sorvanto::bench::RunApplyBench,
+     "apply [--database PATH] [--rows N] [--changes M]\n"
+     "      Modifies M rows (default 10000) spread over the KEY_WORDS table in a cached\n"
+     "      dataset and times ApplyUpdates against a plain loop of updates through the client\n"
+     "      library.\n"},
 };
 
 void PrintUsage(std::ostream& out) {

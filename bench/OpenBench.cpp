@@ -23,17 +23,10 @@ struct OpenResult {
     std::size_t storeBytes = 0;
 };
 
-// Opens a cached dataset on the whole table, set up as a form of the program sets it up.
+// Opens a cached dataset on the whole table.
 OpenResult OpenDataSet(const std::string& database) {
     TSimpleDataSet ds("SimpleDataSet1");
-    ds.Connection().LoginPrompt = false;
-    ds.Connection().SetDriverName("Firebird");
-    ds.Connection().VendorLib = "fbclient.dll";
-    ds.Connection().Params().Add("Database=" + database);
-    ds.Connection().Params().Add("User_Name=SYSDBA");
-    ds.DataSet().SetCommandType(TSQLCommandType::ctTable);
-    ds.DataSet().SetCommandText(kKeywordTable);
-    ds.DataSet().MaxBlobSize = -1;
+    SetUpKeywordDataSet(ds, database);
 
     Stopwatch watch;
     ds.Open();
@@ -45,6 +38,17 @@ OpenResult OpenDataSet(const std::string& database) {
 }
 
 } // namespace
+
+void SetUpKeywordDataSet(TSimpleDataSet& ds, const std::string& database) {
+    ds.Connection().LoginPrompt = false;
+    ds.Connection().SetDriverName("Firebird");
+    ds.Connection().VendorLib = "fbclient.dll";
+    ds.Connection().Params().Add("Database=" + database);
+    ds.Connection().Params().Add("User_Name=SYSDBA");
+    ds.DataSet().SetCommandType(TSQLCommandType::ctTable);
+    ds.DataSet().SetCommandText(kKeywordTable);
+    ds.DataSet().MaxBlobSize = -1;
+}
 
 int RunOpenBench(const std::vector<std::string>& args) {
     TableOptions options;

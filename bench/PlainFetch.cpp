@@ -13,12 +13,7 @@
 
 namespace sorvanto::bench {
 
-namespace {
-
-using Firebird::FbException;
-using Firebird::ThrowStatusWrapper;
-
-Firebird::IMaster* Master() {
+Firebird::IMaster* ClientMaster() {
     static Firebird::IMaster* master = [] {
         fbdrv::PrepareEmbeddedRoot();
         void* handle = ::dlopen("libfbclient.so.2", RTLD_NOW | RTLD_LOCAL);
@@ -32,6 +27,11 @@ Firebird::IMaster* Master() {
     }();
     return master;
 }
+
+namespace {
+
+using Firebird::FbException;
+using Firebird::ThrowStatusWrapper;
 
 struct Column {
     unsigned type = 0;
@@ -49,7 +49,7 @@ std::string ErrorText(Firebird::IUtil* util, const FbException& error) {
 } // namespace
 
 PlainFetchResult PlainFetch(const std::string& database, const std::string& table) {
-    Firebird::IMaster* master = Master();
+    Firebird::IMaster* master = ClientMaster();
     Firebird::IUtil* util = master->getUtilInterface();
     Firebird::IProvider* provider = master->getDispatcher();
     Firebird::IStatus* status = master->getStatus();

@@ -3,7 +3,15 @@
 #include <cstdint>
 #include <string>
 
+namespace Firebird {
+class IMaster;
+} // namespace Firebird
+
 namespace sorvanto::bench {
+
+// The Firebird client library's master interface: libfbclient.so.2 loaded on its own, after the
+// embedded root is prepared, the way a program without any data layer would load it.
+Firebird::IMaster* ClientMaster();
 
 // What a plain read of a table through the client library found.
 struct PlainFetchResult {

@@ -543,7 +543,10 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
         }
     } restore{*this};
 
-    std::string text = params.empty() ? sql : ReplaceNamedMarkers(sql, quoteChar_);
+    // Only a text with a colon can hold a named marker.
+    std::string text = params.empty() || sql.find(':') == std::string::npos
+                           ? sql
+                           : ReplaceNamedMarkers(sql, quoteChar_);
     // Without an open transaction of the connection, the statement runs in one of its own.
     std::unique_ptr<TDrvTransaction> own;
     TDrvTransaction* transaction = InnermostTransaction();
