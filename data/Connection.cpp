@@ -241,16 +241,6 @@ void TSQLConnection::DoSetConnected(bool value) {
     TCustomConnection::DoSetConnected(value);
 }
 
-void TSQLConnection::ShowBusy() {
-    if (SQLHourGlass && Ui().showBusyPointer)
-        Ui().showBusyPointer();
-}
-
-void TSQLConnection::RestoreBusy() {
-    if (SQLHourGlass && Ui().restoreBusyPointer)
-        Ui().restoreBusyPointer();
-}
-
 TParamList TSQLConnection::BuildProperties() {
     TParamList set;
     if (LoadParamsOnConnect) {

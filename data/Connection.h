@@ -184,8 +184,6 @@ protected:
 
 private:
     TParamList BuildProperties();
-    void ShowBusy();
-    void RestoreBusy();
     [[noreturn]] void RaiseWithComponent(const std::string& message) const;
     TDrvStatement& CachedStatement(TDrvTransaction& transaction, const std::string& sql);
     void EndTransaction(std::size_t index, bool commit);

@@ -587,12 +587,6 @@ const MessageField& FieldOf(const ReaderState& s, int column) {
     return s.fields[static_cast<size_t>(column)];
 }
 
-std::int64_t Power10(int n) {
-    std::int64_t p = 1;
-    while (n-- > 0)
-        p *= 10;
-    return p;
-}
 } // namespace
 
 bool TDrvReader::IsNull(int column) const {

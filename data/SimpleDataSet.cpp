@@ -63,7 +63,7 @@ std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, b
 TChangeSet TSimpleDataSet::TakeChangeSet() const {
     TChangeSet set;
     for (int i = 0; i < FieldCount(); ++i)
-        set.fields.push_back(const_cast<TSimpleDataSet*>(this)->Fields(i).Def());
+        set.fields.push_back(Fields(i).Def());
     const auto& changes = engine_.Changes();
     set.records.reserve(changes.size());
     for (std::size_t c = 0; c < changes.size(); ++c) {

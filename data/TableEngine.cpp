@@ -73,13 +73,6 @@ bool IsBinaryType(TFieldType type) {
     }
 }
 
-std::int64_t Power10(int n) {
-    std::int64_t p = 1;
-    while (n-- > 0)
-        p *= 10;
-    return p;
-}
-
 // The value as an exact decimal of the given scale, rounded half away from zero.
 std::int64_t Rescale(const TBcd& value, int scale) {
     if (value.scale == scale)
@@ -503,10 +496,6 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
     return scratch.Value(row, 0);
 }
 
-bool TTableEngine::SameValue(const TValue& a, const TValue& b) {
-    return a == b;
-}
-
 void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
                              const std::vector<bool>& written) {
     TRowId row = store_.Append(values);
@@ -527,7 +516,7 @@ void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
     bool any = false;
     for (std::size_t i = 0; i < values.size(); ++i) {
         changed[i] = i < written.size() && written[i] &&
-                     !SameValue(values[i], store_.Value(current, static_cast<int>(i)));
+                     !(values[i] == store_.Value(current, static_cast<int>(i)));
         any = any || changed[i];
     }
     if (!any)

@@ -152,7 +152,6 @@ public:
 
 private:
     void RebuildIndex();
-    static bool SameValue(const TValue& a, const TValue& b);
 
     TRowStore store_;
     std::vector<TRowId> view_;

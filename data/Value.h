@@ -41,6 +41,14 @@ struct TBytes {
 using TValue = std::variant<std::monostate, bool, std::int64_t, double, TBcd, std::string, TBytes,
                             TSQLDate, TSQLTime, TSQLTimeStamp>;
 
+// 10 to the power n, for the scales of exact decimals (n from 0 to 18).
+constexpr std::int64_t Power10(int n) noexcept {
+    std::int64_t p = 1;
+    while (n-- > 0)
+        p *= 10;
+    return p;
+}
+
 inline bool IsNull(const TValue& value) noexcept {
     return std::holds_alternative<std::monostate>(value);
 }
