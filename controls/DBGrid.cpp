@@ -1,0 +1,3 @@
+#include "DBGrid.h"
+
+namespace sorvanto {} // namespace sorvanto

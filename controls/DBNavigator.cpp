@@ -1,0 +1,3 @@
+#include "DBNavigator.h"
+
+namespace sorvanto {} // namespace sorvanto

@@ -1,0 +1,3 @@
+#include "Glyphs.h"
+
+namespace sorvanto {} // namespace sorvanto

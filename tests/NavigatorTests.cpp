@@ -1,0 +1,3 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
