@@ -43,6 +43,11 @@ xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
 
 export SORVANTO_DRIVES=$work/drives
 unset QT_QPA_PLATFORM
+# In a sanitizer build the program still runs under AddressSanitizer and UBSan, but without the
+# leak check at exit: LeakSanitizer's tracer has crashed among the embedded engine's threads
+# while the whole program shut down, failing the run by chance. The library and widget tests
+# keep the leak check.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 bash "$scripts/seed-demo.sh" >"$work/seed.log" 2>&1 || { cat "$work/seed.log"; fail "seeding"; }
 
 # Waits for a visible window whose name matches; prints its id.
