@@ -416,10 +416,13 @@ void TDataSet::Cancel() {
     if (inserting) {
         // The new record disappears; the record it stood before becomes current again.
         window_.erase(window_.begin() + activeRecord_);
-        if (insertBefore_ != kNewRecord)
+        if (insertBefore_ != kNewRecord) {
             ResyncAround(insertBefore_, row);
-        else
-            ResyncAroundOrEmpty(GetLast(pos), pos, row);
+        } else {
+            // GetLast writes pos: call it before pos is read as an argument.
+            bool any = GetLast(pos);
+            ResyncAroundOrEmpty(any, pos, row);
+        }
         return;
     }
     Resync();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <sstream>
 
 using namespace sorvanto;
@@ -340,6 +341,40 @@ TEST_F(TenRows, RefreshNeedsNoPendingChangesAndKeepsThePosition) {
     EXPECT_EQ(ds->RecNo(), 3);
     EXPECT_EQ(Id(*ds), 4);
     EXPECT_EQ(ds->FieldByName("NAME").Value(), TValue(std::string("row 4")));
+}
+
+TEST_F(TenRows, AnUntouchedAppendedRecordEndsOnTheLastRecord) {
+    // Cancel, a move, and an apply each end the empty new record the same way: the last
+    // record becomes current and the dataset goes on working from there.
+    struct Case {
+        const char* label;
+        std::function<void()> end;
+        int recNo;
+    };
+    const Case cases[] = {
+        {"cancel", [&] { ds->Cancel(); }, 10},
+        {"move down then up",
+         [&] {
+             ds->Next();
+             ds->Prior();
+         },
+         9},
+        {"apply", [&] { EXPECT_EQ(ds->ApplyUpdates(-1), 0); }, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ds->SetRecNo(2);
+        ds->Append();
+        c.end();
+        EXPECT_EQ(ds->State(), TDataSetState::dsBrowse);
+        EXPECT_EQ(ds->RecNo(), c.recNo);
+        EXPECT_EQ(Id(*ds), c.recNo);
+        EXPECT_EQ(ds->RecordCount(), 10);
+        EXPECT_EQ(ds->ChangeCount(), 0);
+    }
+    ds->Delete();
+    EXPECT_EQ(ds->RecordCount(), 9);
+    EXPECT_EQ(Window(*ds), "5 6 7 8 9*");
 }
 
 TEST_F(TenRows, ClosingDropsChangesAndAClosedConnectionKeepsTheRows) {
