@@ -134,6 +134,11 @@ void TDataSet::ResyncAround(TRecordPos pos, int row) {
     SendEvent(TDataEvent::deDataSetChange);
 }
 
+void TDataSet::MoveTo(TRecordPos pos, int row) {
+    bof_ = eof_ = false;
+    ResyncAround(pos, row);
+}
+
 void TDataSet::ResyncAroundOrEmpty(bool any, TRecordPos pos, int row) {
     if (any) {
         ResyncAround(pos, row);
@@ -467,6 +472,8 @@ void TDataSet::Refresh() {
         Resync();
         throw;
     }
+    // The rows were read anew: the current one may no longer be the first or the last.
+    bof_ = eof_ = false;
     ResyncAroundOrEmpty(any, pos, row);
 }
 

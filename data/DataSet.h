@@ -162,6 +162,8 @@ protected:
     void ClearWindow();
     // Rebuilds the window around pos at window row `row` and sends deDataSetChange.
     void ResyncAround(TRecordPos pos, int row);
+    // Moves to pos as a move that starts: clears BOF and EOF, then rebuilds the window around it.
+    void MoveTo(TRecordPos pos, int row);
     // The same, or, when there is no record left (any false), an empty window at BOF and EOF.
     void ResyncAroundOrEmpty(bool any, TRecordPos pos, int row);
     bool Destroying() const noexcept { return destroying_; }

@@ -197,7 +197,7 @@ void TSimpleDataSet::SetRecNo(int value) {
     if (engine_.ViewCount() == 0)
         return;
     int pos = std::clamp(value, 1, engine_.ViewCount()) - 1;
-    ResyncAround(pos, BufferCount() / 2);
+    MoveTo(pos, BufferCount() / 2);
 }
 
 TUpdateStatus TSimpleDataSet::UpdateStatus() const {

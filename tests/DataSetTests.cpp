@@ -377,6 +377,30 @@ TEST_F(TenRows, AnUntouchedAppendedRecordEndsOnTheLastRecord) {
     EXPECT_EQ(Window(*ds), "5 6 7 8 9*");
 }
 
+TEST_F(TenRows, SettingRecNoAndRefreshingClearBofAndEof) {
+    ds->First();
+    ds->SetRecNo(5);
+    EXPECT_FALSE(ds->Bof());
+    EXPECT_EQ(ds->MoveBy(-1), -1);
+    EXPECT_EQ(ds->RecNo(), 4);
+
+    ds->Last();
+    ds->SetRecNo(2);
+    EXPECT_FALSE(ds->Eof());
+    ds->Next();
+    EXPECT_EQ(ds->RecNo(), 3);
+
+    ds->Last();
+    auto other = test::MakeConnection(db, "Other");
+    other->Execute("insert into T (ID, NAME) values (11, 'eleven')", {});
+    other->Execute("insert into T (ID, NAME) values (12, 'twelve')", {});
+    ds->Refresh();
+    EXPECT_EQ(ds->RecNo(), 10);
+    EXPECT_FALSE(ds->Eof());
+    EXPECT_EQ(ds->MoveBy(1), 1);
+    EXPECT_EQ(Id(*ds), 11);
+}
+
 TEST_F(TenRows, ClosingDropsChangesAndAClosedConnectionKeepsTheRows) {
     ds->Edit();
     ds->FieldByName("NAME").SetValue(std::string("lost"));
