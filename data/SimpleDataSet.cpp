@@ -1,6 +1,7 @@
 #include "SimpleDataSet.h"
 
 #include "Errors.h"
+#include "ParamList.h"
 
 #include <algorithm>
 
@@ -243,6 +244,18 @@ bool TSimpleDataSet::InternalRefresh(TRecordPos current, TRecordPos& pos) {
     std::optional<TDataPacket> packet = Fetch(count, false, true, written);
     if (!packet)
         DatabaseError("データプロバイダ/パケットがありません");
+    // The fields were made for the columns as they were at the opening: rows of another shape
+    // cannot be held under them.
+    const std::vector<TFieldDef>& now = packet->rows.Defs();
+    bool sameColumns = static_cast<int>(now.size()) == FieldCount();
+    for (int i = 0; sameColumns && i < FieldCount(); ++i) {
+        const TFieldDef& was = Fields(i).Def();
+        const TFieldDef& is = now[static_cast<std::size_t>(i)];
+        sameColumns = SameText(was.Name, is.Name) && was.DataType == is.DataType &&
+                      was.Size == is.Size && was.Precision == is.Precision;
+    }
+    if (!sameColumns)
+        DatabaseError("テーブルの列がデータベースで変更されました。テーブルを開き直してください");
     allFetched_ = written != count;
     engine_.Load(std::move(packet->rows));
     if (engine_.ViewCount() == 0)

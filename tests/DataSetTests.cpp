@@ -401,6 +401,30 @@ TEST_F(TenRows, SettingRecNoAndRefreshingClearBofAndEof) {
     EXPECT_EQ(Id(*ds), 11);
 }
 
+TEST_F(TenRows, RefreshAfterTheColumnsChangedIsRefusedAndKeepsTheRows) {
+    auto other = test::MakeConnection(db, "Other");
+    ds->SetRecNo(4);
+    for (const char* ddl : {"alter table T add EXTRA integer", "alter table T drop NAME"}) {
+        SCOPED_TRACE(ddl);
+        other->ExecuteDirect(ddl);
+        try {
+            ds->Refresh();
+            ADD_FAILURE() << "not refused";
+        } catch (const EDatabaseError& error) {
+            EXPECT_EQ(error.Message(), "SimpleDataSet1: テーブルの列がデータベースで変更されました。"
+                                       "テーブルを開き直してください");
+        }
+        EXPECT_EQ(ds->RecordCount(), 10);
+        EXPECT_EQ(ds->RecNo(), 4);
+        EXPECT_EQ(ds->FieldByName("NAME").Value(), TValue(std::string("row 4")));
+    }
+    // Opening again takes the table as it is now.
+    ds->Close();
+    ds->Open();
+    EXPECT_EQ(ds->FindField("NAME"), nullptr);
+    EXPECT_NE(ds->FindField("EXTRA"), nullptr);
+}
+
 TEST_F(TenRows, ClosingDropsChangesAndAClosedConnectionKeepsTheRows) {
     ds->Edit();
     ds->FieldByName("NAME").SetValue(std::string("lost"));
