@@ -87,9 +87,7 @@ TChangeSet TSimpleDataSet::TakeChangeSet() const {
 }
 
 int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
-    if (!Active())
-        return 0;
-    CheckBrowseMode();
+    CheckBrowseMode(); // raises the closed-dataset error when closed
     if (ChangeCount() == 0)
         return 0;
     TChangeSet changes = TakeChangeSet();
@@ -123,6 +121,10 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                 OnReconcileError(*this, error, change.kind, action);
             } catch (const std::exception& handlerError) {
                 ShowApplicationException(handlerError);
+                action = TReconcileAction::raAbort;
+            } catch (...) {
+                // Whatever the handler threw, the changes still have to be reconciled.
+                ShowApplicationException(Exception("不明なエラーです"));
                 action = TReconcileAction::raAbort;
             }
         }

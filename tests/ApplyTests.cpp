@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace sorvanto;
 
 namespace {
@@ -229,6 +231,23 @@ TEST_F(KeyWords, AnExceptionInTheReconcileHandlerIsShownAndTheChangeStaysPending
     EXPECT_EQ(ds->ApplyUpdates(-1), 1);
     EXPECT_EQ(shown, "handler failed");
     EXPECT_EQ(ds->ChangeCount(), 1);
+    SetApplicationExceptionDisplay(nullptr);
+}
+
+TEST_F(KeyWords, AnExceptionOfAnyKindInTheReconcileHandlerStillReconciles) {
+    static std::string shown;
+    SetApplicationExceptionDisplay([](const std::exception& error) { shown = error.what(); });
+    SetKeyWord(1, "gone");
+    SetKeyWord(2, "arrives");
+    other->Execute("delete from KEY_WORDS where KEYWORD_NO = 1", {});
+    ds->OnReconcileError = [](TSimpleDataSet&, EReconcileError&, TUpdateKind, TReconcileAction&) {
+        throw 42;
+    };
+    EXPECT_EQ(ds->ApplyUpdates(-1), 1);
+    EXPECT_EQ(shown, "不明なエラーです");
+    // The committed change is accepted; only the failed one is left to send again.
+    EXPECT_EQ(ds->ChangeCount(), 1);
+    EXPECT_EQ(Stored(2, "KEY_WORD"), TValue(std::string("arrives")));
     SetApplicationExceptionDisplay(nullptr);
 }
 

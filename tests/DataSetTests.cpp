@@ -306,7 +306,8 @@ TEST_F(TenRows, RefusedOperationsLeaveEverythingAsItWas) {
 
     ds->Close();
     for (auto act : std::vector<std::function<void()>>{[&] { ds->First(); }, [&] { ds->Delete(); },
-                                                       [&] { ds->Next(); }}) {
+                                                       [&] { ds->Next(); },
+                                                       [&] { ds->ApplyUpdates(-1); }}) {
         try {
             act();
             ADD_FAILURE();
