@@ -249,6 +249,7 @@ std::optional<std::vector<TUpdateErrorRecord>>
 TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount) {
     bool started = false;
     errorCount = 0;
+    triedCount_ = 0;
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
@@ -278,35 +279,42 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         // The connection may only now be open: take the table information from it.
         LoadTableInfo();
         int limit = maxErrors == -1 ? INT_MAX : maxErrors;
-        // Changes that went through inside the apply's transaction: undone with it if it rolls
+        // Changes that went through inside the current transaction: undone with it if it rolls
         // back, so they must stay pending too.
         std::vector<const TChangeRecord*> applied;
+        bool rolledBack = false;
         auto undoApplied = [&](int& lim) {
             for (const TChangeRecord* change : applied)
                 fail(*change, kManyRows, lim);
             applied.clear();
         };
         for (const TChangeRecord& change : changes.records) {
+            // After a rollback the rest of the apply goes on in a transaction of its own: a
+            // statement run outside one would be committed at once, whatever it affected.
+            if (rolledBack) {
+                connection_.BeginTransaction();
+                started = true;
+                rolledBack = false;
+            }
+            ++triedCount_;
             try {
                 TResolverStatement statement = StatementFor(changes, change);
                 if (statement.Empty())
                     continue;
                 std::uint64_t affected = connection_.Execute(statement.text, statement.params);
                 if (affected > 1) {
-                    connection_.EndInnermostTransaction(false);
-                    bool wasStarted = started;
                     started = false;
-                    if (wasStarted)
-                        undoApplied(limit);
+                    rolledBack = true;
+                    connection_.EndInnermostTransaction(false);
+                    undoApplied(limit);
                     throw EDatabaseError(kManyRows);
                 }
                 if (affected < 1)
                     throw EDatabaseError(kRowNotFound);
-                if (started)
-                    applied.push_back(&change);
+                applied.push_back(&change);
             } catch (const EDatabaseError& error) {
                 fail(change, error.Message(), limit);
-            } catch (const std::exception&) {
+            } catch (...) {
                 fail(change, kNotDatabaseError, limit);
             }
             if (errorCount > limit)

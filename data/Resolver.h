@@ -57,6 +57,10 @@ public:
     std::optional<std::vector<TUpdateErrorRecord>> Resolve(const TChangeSet& changes, int maxErrors,
                                                            int& errorCount);
 
+    // How many change records the last Resolve went through; the records after them were never
+    // sent (the error limit stopped it) and must stay pending.
+    std::size_t TriedCount() const noexcept { return triedCount_; }
+
     // The statement for one change (empty for a modification with nothing to set).
     TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
     // The statement that reads a row's current values by its key.
@@ -87,6 +91,7 @@ private:
     std::string quote_;
     std::string quotedTable_;
     std::string tablePrefix_;
+    std::size_t triedCount_ = 0;
 };
 
 } // namespace sorvanto

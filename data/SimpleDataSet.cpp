@@ -92,22 +92,35 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
         return 0;
     TChangeSet changes = TakeChangeSet();
     int errorCount = 0;
+    std::size_t tried = 0;
     std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
         TSQLResolver resolver(*connection_, command_->CommandText());
-        return resolver.Resolve(changes, MaxErrors, errorCount);
+        auto result = resolver.Resolve(changes, MaxErrors, errorCount);
+        tried = resolver.TriedCount();
+        return result;
     });
-    Reconcile(changes, errors);
+    Reconcile(changes, errors, tried);
     return errorCount;
 }
 
 void TSimpleDataSet::Reconcile(const TChangeSet& changes,
-                               const std::optional<std::vector<TUpdateErrorRecord>>& errors) {
-    if (!errors) {
+                               const std::optional<std::vector<TUpdateErrorRecord>>& errors,
+                               std::size_t tried) {
+    if (!errors && tried >= changes.records.size()) {
         engine_.AcceptAll();
         Resync();
         return;
     }
+    // Changes after the last one tried never reached the database: they stay pending as they
+    // are, without an error of their own.
     std::vector<int> failed;
+    for (std::size_t i = tried; i < changes.records.size(); ++i)
+        failed.push_back(changes.records[i].recordNumber);
+    if (!errors) {
+        engine_.Reconcile(failed);
+        Resync();
+        return;
+    }
     for (const TUpdateErrorRecord& record : *errors) {
         const TChangeRecord& change =
             changes.records.at(static_cast<std::size_t>(record.recordNumber));

@@ -251,6 +251,111 @@ TEST_F(KeyWords, AnExceptionOfAnyKindInTheReconcileHandlerStillReconciles) {
     SetApplicationExceptionDisplay(nullptr);
 }
 
+TEST_F(KeyWords, ChangesNeverSentStayPendingWhenTheErrorLimitIsReached) {
+    struct Case {
+        int maxErrors;
+        std::vector<int> changedElsewhere;
+        int failed;
+    };
+    const Case cases[] = {{0, {1}, 1}, {1, {1, 2}, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxErrors);
+        for (int recNo = 1; recNo <= 4; ++recNo)
+            SetKeyWord(recNo, "limit " + std::to_string(c.maxErrors) + " row " +
+                                  std::to_string(recNo));
+        for (int keywordNo : c.changedElsewhere)
+            other->Execute("update KEY_WORDS set ID = ID + 1 where KEYWORD_NO = ?",
+                           {std::int64_t(keywordNo)});
+        EXPECT_EQ(ds->ApplyUpdates(c.maxErrors), c.failed);
+        EXPECT_EQ(ds->ChangeCount(), 4);
+        for (int keywordNo = 1; keywordNo <= 4; ++keywordNo)
+            EXPECT_NE(Stored(keywordNo, "KEY_WORD"),
+                      TValue("limit " + std::to_string(c.maxErrors) + " row " +
+                             std::to_string(keywordNo)))
+                << keywordNo;
+        // Once the rows elsewhere are as read again, every change arrives.
+        for (int keywordNo : c.changedElsewhere)
+            other->Execute("update KEY_WORDS set ID = ID - 1 where KEYWORD_NO = ?",
+                           {std::int64_t(keywordNo)});
+        EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+        EXPECT_EQ(ds->ChangeCount(), 0);
+        for (int keywordNo = 1; keywordNo <= 4; ++keywordNo)
+            EXPECT_EQ(Stored(keywordNo, "KEY_WORD"),
+                      TValue("limit " + std::to_string(c.maxErrors) + " row " +
+                             std::to_string(keywordNo)))
+                << keywordNo;
+    }
+}
+
+TEST(Apply, NoStatementAffectingSeveralRowsIsEverCommitted) {
+    // Twins in the table: a change to one of them finds both rows. Whatever its place in the
+    // apply, nothing of the apply reaches the table and every change stays pending.
+    struct Case {
+        const char* label;
+        std::vector<std::string> rows;
+        std::function<void(TSimpleDataSet&)> change;
+        int failed;
+    };
+    auto setN = [](TSimpleDataSet& ds, int recNo, std::int64_t n) {
+        ds.SetRecNo(recNo);
+        ds.Edit();
+        ds.FieldByName("N").SetValue(n);
+        ds.Post();
+    };
+    const Case cases[] = {
+        {"two multi-row updates",
+         {"('a', 1)", "('p', 2)", "('p', 2)", "('q', 3)", "('q', 3)", "('z', 9)"},
+         [&](TSimpleDataSet& ds) {
+             setN(ds, 1, 10);
+             setN(ds, 2, 20);
+             setN(ds, 6, 90);
+             setN(ds, 4, 30);
+         },
+         4},
+        {"a multi-row update then a multi-row delete",
+         {"('p', 2)", "('p', 2)", "('q', 3)", "('q', 3)"},
+         [&](TSimpleDataSet& ds) {
+             setN(ds, 1, 20);
+             ds.SetRecNo(3);
+             ds.Delete();
+         },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        test::TempDir dir;
+        std::string db = dir.File("twins.fdb");
+        test::CreateDatabase(db, {"create table T (NAME varchar(10), N integer)"});
+        auto check = test::MakeConnection(db, "Check");
+        for (const std::string& row : c.rows)
+            check->ExecuteDirect("insert into T values " + row);
+        auto content = [&] {
+            std::unique_ptr<TSQLResultSet> rows;
+            check->Execute("select NAME, N from T order by NAME, N", {}, &rows);
+            std::string text;
+            while (rows->Next())
+                text += std::get<std::string>(rows->Reader().GetValue(0)) + "/" +
+                        std::to_string(rows->Reader().GetInt64(1)) + " ";
+            return text;
+        };
+        const std::string before = content();
+        auto ds = test::OpenTable(db, "T");
+        c.change(*ds);
+        std::vector<std::string> messages;
+        ds->OnReconcileError = [&](TSimpleDataSet&, EReconcileError& error, TUpdateKind,
+                                   TReconcileAction&) { messages.push_back(error.Message()); };
+        for (int apply = 0; apply < 2; ++apply) {
+            messages.clear();
+            EXPECT_EQ(ds->ApplyUpdates(-1), c.failed);
+            EXPECT_EQ(ds->ChangeCount(), c.failed);
+            EXPECT_EQ(content(), before);
+            EXPECT_FALSE(ds->Connection().InTransaction());
+            EXPECT_EQ(messages, std::vector<std::string>(static_cast<std::size_t>(c.failed),
+                                                         "更新作業は複数のレコードに影響を与えました"));
+        }
+    }
+}
+
 TEST(Apply, TwoIdenticalRowsRollBackTheWholeApply) {
     test::TempDir dir;
     std::string db = dir.File("twins.fdb");
