@@ -73,18 +73,118 @@ bool IsBinaryType(TFieldType type) {
     }
 }
 
-// The value as an exact decimal of the given scale, rounded half away from zero.
-std::int64_t Rescale(const TBcd& value, int scale) {
-    if (value.scale == scale)
-        return value.value;
+// The largest scale of an exact decimal held in 64 bits.
+constexpr int kMaxScale = 18;
+
+// The value as an exact decimal of the given scale, rounded half away from zero; false when
+// the scale is not one a decimal can have or the result does not fit in 64 bits.
+bool Rescale(const TBcd& value, int scale, std::int64_t& result) {
+    if (value.scale < 0 || value.scale > kMaxScale || scale < 0 || scale > kMaxScale)
+        return false;
+    if (value.scale == scale) {
+        result = value.value;
+        return true;
+    }
     if (value.scale < scale)
-        return value.value * Power10(scale - value.scale);
+        return !__builtin_mul_overflow(value.value, Power10(scale - value.scale), &result);
     std::int64_t divisor = Power10(value.scale - scale);
     std::int64_t quotient = value.value / divisor;
     std::int64_t remainder = value.value % divisor;
     if (2 * (remainder < 0 ? -remainder : remainder) >= divisor)
         quotient += value.value < 0 ? -1 : 1;
-    return quotient;
+    result = quotient;
+    return true;
+}
+
+// An exact decimal as text: digits, a point before the last `scale` of them.
+std::string DecimalText(std::int64_t value, int scale) {
+    std::uint64_t magnitude =
+        value < 0 ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    if (scale > 0) {
+        if (digits.size() <= static_cast<std::size_t>(scale))
+            digits.insert(0, static_cast<std::size_t>(scale) + 1 - digits.size(), '0');
+        digits.insert(digits.size() - static_cast<std::size_t>(scale), ".");
+    } else if (scale < 0 && magnitude != 0) {
+        digits.append(static_cast<std::size_t>(-scale), '0');
+    }
+    return (value < 0 ? "-" : "") + digits;
+}
+
+[[noreturn]] void DecimalOutOfRange(const TFieldDef& def, const std::string& valueText,
+                                    std::int64_t low, std::int64_t high) {
+    throw ETableEngineError(kOutOfRange, valueText + " は項目 '" + def.Name +
+                                             "' に適した値ではありません。" +
+                                             DecimalText(low, def.Size) + " から " +
+                                             DecimalText(high, def.Size) + " の範囲が許されます");
+}
+
+// The range of the stored integer of an exact decimal column: the database keeps up to 4
+// digits in 16 bits, up to 9 in 32 and the rest in 64.
+void DecimalBounds(const TFieldDef& def, std::int64_t& low, std::int64_t& high) {
+    if (def.Precision > 0 && def.Precision <= 4) {
+        low = std::numeric_limits<std::int16_t>::min();
+        high = std::numeric_limits<std::int16_t>::max();
+    } else if (def.Precision > 0 && def.Precision <= 9) {
+        low = std::numeric_limits<std::int32_t>::min();
+        high = std::numeric_limits<std::int32_t>::max();
+    } else {
+        low = std::numeric_limits<std::int64_t>::min();
+        high = std::numeric_limits<std::int64_t>::max();
+    }
+}
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// Days the database can hold: 0001-01-01 to 9999-12-31, each a day of the calendar.
+bool IsValidDate(const TSQLDate& d) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1)
+        return false;
+    int days = kDays[d.month - 1] + (d.month == 2 && IsLeapYear(d.year) ? 1 : 0);
+    return d.day <= days;
+}
+
+// Times of day: 00:00:00.0000 to 23:59:59.9999.
+bool IsValidTime(const TSQLTime& t) {
+    return t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 &&
+           t.second < 60 && t.fractions >= 0 && t.fractions < 10000;
+}
+
+std::string TwoDigits(int n) {
+    return (n >= 0 && n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::string DateText(const TSQLDate& d) {
+    return std::to_string(d.year) + "-" + TwoDigits(d.month) + "-" + TwoDigits(d.day);
+}
+
+std::string TimeText(const TSQLTime& t) {
+    std::string fractions = std::to_string(t.fractions);
+    if (t.fractions >= 0 && fractions.size() < 4)
+        fractions.insert(0, 4 - fractions.size(), '0');
+    return TwoDigits(t.hour) + ":" + TwoDigits(t.minute) + ":" + TwoDigits(t.second) + "." +
+           fractions;
+}
+
+// Refuses a date, time or timestamp that no calendar or clock has.
+void CheckDateTime(const TFieldDef& def, const TValue& value) {
+    std::string text;
+    if (auto* d = std::get_if<TSQLDate>(&value)) {
+        if (!IsValidDate(*d))
+            text = DateText(*d);
+    } else if (auto* t = std::get_if<TSQLTime>(&value)) {
+        if (!IsValidTime(*t))
+            text = TimeText(*t);
+    } else if (auto* s = std::get_if<TSQLTimeStamp>(&value)) {
+        if (!IsValidDate(s->date) || !IsValidTime(s->time))
+            text = DateText(s->date) + " " + TimeText(s->time);
+    }
+    if (!text.empty())
+        throw ETableEngineError(kOutOfRange,
+                                "'" + text + "' は項目 '" + def.Name + "' に適した値ではありません");
 }
 
 std::string FormatNumber(double value) {
@@ -298,9 +398,15 @@ void TRowStore::Builder::Integer(std::int64_t value) {
     case Storage::I32:
         Put(row_, static_cast<std::int32_t>(value));
         break;
-    case Storage::Bcd:
-        Put(row_, value * Power10(store_.defs_[static_cast<std::size_t>(field_)].Size));
+    case Storage::Bcd: {
+        const TFieldDef& def = store_.defs_[static_cast<std::size_t>(field_)];
+        std::int64_t scaled = 0;
+        if (!Rescale(TBcd{value, 0}, def.Size, scaled))
+            DecimalOutOfRange(def, DecimalText(value, 0), std::numeric_limits<std::int64_t>::min(),
+                              std::numeric_limits<std::int64_t>::max());
+        Put(row_, scaled);
         break;
+    }
     case Storage::F32:
         Put(row_, static_cast<float>(value));
         break;
@@ -331,7 +437,13 @@ void TRowStore::Builder::Boolean(bool value) {
 }
 
 void TRowStore::Builder::Bcd(TBcd value) {
-    Put(row_, Rescale(value, store_.defs_[static_cast<std::size_t>(field_)].Size));
+    const TFieldDef& def = store_.defs_[static_cast<std::size_t>(field_)];
+    std::int64_t scaled = 0;
+    if (!Rescale(value, def.Size, scaled))
+        DecimalOutOfRange(def, DecimalText(value.value, value.scale),
+                          std::numeric_limits<std::int64_t>::min(),
+                          std::numeric_limits<std::int64_t>::max());
+    Put(row_, scaled);
     Next();
 }
 
@@ -488,12 +600,21 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
             outOfRange(double(*i), std::numeric_limits<std::int32_t>::min(),
                        std::numeric_limits<std::int32_t>::max());
     }
+    CheckDateTime(def, value);
     // Building a scratch row converts the value or refuses it.
     TRowStore scratch(std::vector<TFieldDef>{def});
     TRowStore::Builder builder(scratch);
     builder.Value(value);
     TRowId row = builder.Finish();
-    return scratch.Value(row, 0);
+    TValue checked = scratch.Value(row, 0);
+    if (auto* decimal = std::get_if<TBcd>(&checked)) {
+        std::int64_t low = 0;
+        std::int64_t high = 0;
+        DecimalBounds(def, low, high);
+        if (decimal->value < low || decimal->value > high)
+            DecimalOutOfRange(def, DecimalText(decimal->value, decimal->scale), low, high);
+    }
+    return checked;
 }
 
 void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,

@@ -533,6 +533,109 @@ TEST(CachedDataSet, ReadsEveryColumnTypeIntoTypedFields) {
     EXPECT_EQ(ds->ChangeCount(), 1);
 }
 
+TEST(CachedDataSet, ValuesThatCannotExistAreRefusedAtTheWrite) {
+    test::TempDir dir;
+    std::string db = dir.File("values.fdb");
+    test::CreateDatabase(db, {"create table V (ID integer not null primary key, D date, T time,"
+                              " S timestamp, N numeric(18,4), M numeric(4,2))",
+                              "insert into V (ID) values (1)"});
+    auto ds = test::OpenTable(db, "V");
+    struct Case {
+        const char* field;
+        TValue value;
+    };
+    const Case refused[] = {
+        {"D", TSQLDate{2026, 2, 30}},
+        {"D", TSQLDate{2023, 2, 29}},
+        {"D", TSQLDate{2026, 13, 1}},
+        {"D", TSQLDate{2026, 0, 0}},
+        {"D", TSQLDate{0, 1, 1}},
+        {"D", TSQLDate{5000000, 1, 1}},
+        {"D", TSQLTimeStamp{{2026, 4, 31}, {}}},
+        {"T", TSQLTime{24, 0, 0, 0}},
+        {"T", TSQLTime{23, 59, 60, 0}},
+        {"T", TSQLTime{12, 61, 0, 0}},
+        {"T", TSQLTime{12, 0, 0, 10000}},
+        {"T", TSQLTime{600, 0, 0, 0}},
+        {"T", TSQLTime{-1, 0, 0, 0}},
+        {"S", TSQLTimeStamp{{2026, 2, 30}, {}}},
+        {"S", TSQLTimeStamp{{2026, 1, 1}, {24, 0, 0, 0}}},
+        {"S", TSQLDate{5000000, 1, 1}},
+        {"N", std::int64_t(1000000000000000)},
+        {"N", TBcd{1000000000000000, 0}},
+        {"N", TBcd{922337203685477580, 0}},
+        {"N", TBcd{-922337203685477581, 0}},
+        {"N", TBcd{1, 70}},
+        {"N", TBcd{1, -1}},
+        {"M", TBcd{32768, 2}},
+        {"M", std::int64_t(-328)},
+    };
+    ds->Edit();
+    for (const Case& c : refused) {
+        SCOPED_TRACE(std::string(c.field) + " case " + std::to_string(&c - refused));
+        TField& field = ds->FieldByName(c.field);
+        try {
+            field.SetValue(c.value);
+            ADD_FAILURE() << "not refused";
+        } catch (const Exception& error) {
+            EXPECT_NE(error.Message().find(std::string("項目 '") + c.field + "'"),
+                      std::string::npos)
+                << error.Message();
+        }
+        EXPECT_TRUE(field.IsNull());
+        EXPECT_FALSE(ds->Modified());
+    }
+    // The texts name the value as given and, for numbers, the range the column holds.
+    const std::pair<Case, std::string> texts[] = {
+        {{"D", TSQLDate{2026, 2, 30}}, "'2026-02-30' は項目 'D' に適した値ではありません"},
+        {{"T", TSQLTime{23, 59, 60, 0}}, "'23:59:60.0000' は項目 'T' に適した値ではありません"},
+        {{"N", std::int64_t(1000000000000000)},
+         "1000000000000000 は項目 'N' に適した値ではありません。-922337203685477.5808 から "
+         "922337203685477.5807 の範囲が許されます"},
+        {{"M", TBcd{32768, 2}},
+         "327.68 は項目 'M' に適した値ではありません。-327.68 から 327.67 の範囲が許されます"},
+    };
+    for (const auto& [c, text] : texts) {
+        try {
+            ds->FieldByName(c.field).SetValue(c.value);
+            ADD_FAILURE() << text;
+        } catch (const Exception& error) {
+            EXPECT_EQ(error.Message(), text);
+        }
+    }
+    ds->Cancel();
+    EXPECT_EQ(ds->ChangeCount(), 0);
+
+    // The extremes that do exist are kept exactly and reach the database as they are.
+    const std::vector<std::vector<Case>> extremes = {
+        {{"D", TSQLDate{1, 1, 1}},
+         {"T", TSQLTime{23, 59, 59, 9999}},
+         {"S", TSQLTimeStamp{{9999, 12, 31}, {23, 59, 59, 9999}}},
+         {"N", TBcd{std::numeric_limits<std::int64_t>::max(), 4}},
+         {"M", TBcd{-32768, 2}}},
+        {{"D", TSQLDate{9999, 12, 31}},
+         {"T", TSQLTime{0, 0, 0, 0}},
+         {"S", TSQLTimeStamp{{1, 1, 1}, {0, 0, 0, 0}}},
+         {"N", TBcd{std::numeric_limits<std::int64_t>::min(), 4}},
+         {"M", TBcd{32767, 2}}},
+    };
+    auto check = test::MakeConnection(db, "Check");
+    for (const std::vector<Case>& row : extremes) {
+        ds->Edit();
+        for (const Case& c : row)
+            ds->FieldByName(c.field).SetValue(c.value);
+        ds->Post();
+        EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+        std::unique_ptr<TSQLResultSet> rows;
+        check->Execute("select D, T, S, N, M from V", {}, &rows);
+        ASSERT_TRUE(rows->Next());
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            EXPECT_EQ(ds->FieldByName(row[i].field).Value(), row[i].value) << row[i].field;
+            EXPECT_EQ(rows->Reader().GetValue(static_cast<int>(i)), row[i].value) << row[i].field;
+        }
+    }
+}
+
 TEST(CachedDataSet, BlobAndMemoContentsAreReadWholeByTheMaxBlobSizeRule) {
     test::TempDir dir;
     std::string db = dir.File("memo.fdb");
