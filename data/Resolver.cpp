@@ -245,11 +245,93 @@ std::vector<std::optional<TValue>> TSQLResolver::ReadCurrentValues(const TChange
     return current;
 }
 
+void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
+                                   const std::vector<const TChangeRecord*>& applied) {
+    bool keyed = false;
+    for (const TFieldDef& field : changes.fields)
+        keyed = keyed || EligibleForWhere(field, TUpdateMode::upWhereKeyOnly, false);
+    bool inserts = false;
+    bool modifies = false;
+    for (const TChangeRecord* change : applied) {
+        inserts = inserts || change->kind == TUpdateKind::ukInsert;
+        modifies = modifies || change->kind == TUpdateKind::ukModify;
+    }
+    if (!keyed || !(inserts || modifies))
+        return;
+    // Only a table that writes values of its own can hold other values than the ones sent.
+    bool modifiesFilled = false;
+    bool insertsFilled = false;
+    try {
+        std::string relation = tableName_;
+        if (std::size_t dot = relation.rfind('.'); dot != std::string::npos)
+            relation.erase(0, dot + 1);
+        if (relation.size() >= 2 && relation.front() == '"' && relation.back() == '"')
+            relation = relation.substr(1, relation.size() - 2);
+        std::unique_ptr<TSQLResultSet> rows;
+        connection_.Execute(
+            "select"
+            " (select count(*) from RDB$TRIGGERS t where t.RDB$RELATION_NAME = ?"
+            " and coalesce(t.RDB$SYSTEM_FLAG, 0) = 0 and coalesce(t.RDB$TRIGGER_INACTIVE, 0) = 0),"
+            " (select count(*) from RDB$RELATION_FIELDS rf join RDB$FIELDS f"
+            " on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE where rf.RDB$RELATION_NAME = ?"
+            " and f.RDB$COMPUTED_BLR is not null),"
+            " (select count(*) from RDB$RELATION_FIELDS rf join RDB$FIELDS f"
+            " on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE where rf.RDB$RELATION_NAME = ?"
+            " and (rf.RDB$DEFAULT_SOURCE is not null or f.RDB$DEFAULT_SOURCE is not null"
+            " or rf.RDB$IDENTITY_TYPE is not null))"
+            " from RDB$DATABASE",
+            {relation, relation, relation}, &rows);
+        if (!rows || !rows->Next())
+            return;
+        TDrvReader& reader = rows->Reader();
+        modifiesFilled = reader.GetInt64(0) > 0 || reader.GetInt64(1) > 0;
+        insertsFilled = modifiesFilled || reader.GetInt64(2) > 0;
+    } catch (...) {
+        // Without the table's description the rows keep the values sent.
+        return;
+    }
+    for (const TChangeRecord* change : applied) {
+        if (!(change->kind == TUpdateKind::ukModify && modifiesFilled) &&
+            !(change->kind == TUpdateKind::ukInsert && insertsFilled))
+            continue;
+        // The row as sent: its old values with the new ones over them; found by its key.
+        TChangeRecord sent = *change;
+        bool keyKnown = true;
+        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+            if (i < sent.newValues.size() && sent.newValues[i])
+                sent.oldValues[i] = *sent.newValues[i];
+            if (EligibleForWhere(changes.fields[i], TUpdateMode::upWhereKeyOnly, false) &&
+                IsNull(sent.oldValues[i]))
+                keyKnown = false;
+        }
+        if (!keyKnown)
+            continue;
+        try {
+            TResolverStatement statement = CurrentValuesStatement(changes, sent);
+            std::unique_ptr<TSQLResultSet> rows;
+            connection_.Execute(statement.text, statement.params, &rows);
+            if (!rows || !rows->Next())
+                continue;
+            TDrvReader& reader = rows->Reader();
+            TReadBackRow row{change->recordNumber, {}};
+            row.values.resize(changes.fields.size());
+            int column = 0;
+            for (std::size_t i = 0; i < changes.fields.size(); ++i)
+                if (EligibleForWhere(changes.fields[i], TUpdateMode::upWhereAll, false))
+                    row.values[i] = reader.GetValue(column++);
+            readBack_.push_back(std::move(row));
+        } catch (...) {
+            // A row that cannot be read back keeps the values sent.
+        }
+    }
+}
+
 std::optional<std::vector<TUpdateErrorRecord>>
 TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount) {
     bool started = false;
     errorCount = 0;
     triedCount_ = 0;
+    readBack_.clear();
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
@@ -324,7 +406,9 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         if (started) {
             started = false;
             connection_.EndInnermostTransaction(commit);
-            if (!commit)
+            if (commit)
+                ReadBackApplied(changes, applied);
+            else
                 undoApplied(limit);
         }
     } catch (...) {

@@ -41,6 +41,13 @@ struct TUpdateErrorRecord {
     std::vector<std::optional<TValue>> currentValues;
 };
 
+// A row read back after the apply committed: per field the value the database holds now, for
+// the fields read (the others not given).
+struct TReadBackRow {
+    int recordNumber = 0;
+    std::vector<std::optional<TValue>> values;
+};
+
 // A statement with its positional parameters.
 struct TResolverStatement {
     std::string text;
@@ -60,6 +67,10 @@ public:
     // How many change records the last Resolve went through; the records after them were never
     // sent (the error limit stopped it) and must stay pending.
     std::size_t TriedCount() const noexcept { return triedCount_; }
+    // The applied inserted and modified rows read back by their key after the commit, when the
+    // table has triggers or computed columns (or, for inserts, column defaults) that may have
+    // written other values than the ones sent.
+    std::vector<TReadBackRow>& ReadBack() noexcept { return readBack_; }
 
     // The statement for one change (empty for a modification with nothing to set).
     TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
@@ -84,6 +95,7 @@ private:
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
                                                          const TChangeRecord& change);
+    void ReadBackApplied(const TChangeSet& changes, const std::vector<const TChangeRecord*>& applied);
 
     TSQLConnection& connection_;
     std::string tableName_;
@@ -92,6 +104,7 @@ private:
     std::string quotedTable_;
     std::string tablePrefix_;
     std::size_t triedCount_ = 0;
+    std::vector<TReadBackRow> readBack_;
 };
 
 } // namespace sorvanto

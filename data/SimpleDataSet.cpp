@@ -93,21 +93,31 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     TChangeSet changes = TakeChangeSet();
     int errorCount = 0;
     std::size_t tried = 0;
+    std::vector<TReadBackRow> readBack;
     std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
         TSQLResolver resolver(*connection_, command_->CommandText());
         auto result = resolver.Resolve(changes, MaxErrors, errorCount);
         tried = resolver.TriedCount();
+        readBack = std::move(resolver.ReadBack());
         return result;
     });
-    Reconcile(changes, errors, tried);
+    // The rows read back replace the rows the applied changes left in the view.
+    TDatabaseRows databaseRows;
+    for (TReadBackRow& row : readBack) {
+        TRowId id = engine_.Changes().at(static_cast<std::size_t>(row.recordNumber)).newRow;
+        if (id != kNoRow)
+            databaseRows.emplace_back(id, std::move(row.values));
+    }
+    Reconcile(changes, errors, tried, databaseRows);
     return errorCount;
 }
 
 void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                                const std::optional<std::vector<TUpdateErrorRecord>>& errors,
-                               std::size_t tried) {
+                               std::size_t tried, const TDatabaseRows& databaseRows) {
     if (!errors && tried >= changes.records.size()) {
         engine_.AcceptAll();
+        engine_.TakeRowValues(databaseRows);
         Resync();
         return;
     }
@@ -118,6 +128,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         failed.push_back(changes.records[i].recordNumber);
     if (!errors) {
         engine_.Reconcile(failed);
+        engine_.TakeRowValues(databaseRows);
         Resync();
         return;
     }
@@ -145,6 +156,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         failed.push_back(record.recordNumber);
     }
     engine_.Reconcile(failed);
+    engine_.TakeRowValues(databaseRows);
     Resync();
 }
 

@@ -14,6 +14,8 @@ namespace sorvanto {
 
 enum class TReconcileAction { raSkip, raAbort, raMerge, raCorrect, raCancel, raRefresh };
 class TSimpleDataSet;
+// Rows as the database holds them after an apply, by the id of the row they replace.
+using TDatabaseRows = std::vector<std::pair<TRowId, std::vector<std::optional<TValue>>>>;
 using TReconcileErrorEvent = std::function<void(TSimpleDataSet& dataSet, EReconcileError& error,
                                                 TUpdateKind updateKind, TReconcileAction& action)>;
 
@@ -76,7 +78,7 @@ private:
     std::optional<TDataPacket> Fetch(int count, bool withMetadata, bool reset, int& written);
     void Reconcile(const TChangeSet& changes,
                    const std::optional<std::vector<TUpdateErrorRecord>>& errors,
-                   std::size_t tried);
+                   std::size_t tried, const TDatabaseRows& databaseRows);
 
     std::unique_ptr<TSQLConnection> connection_;
     std::unique_ptr<TSQLDataSet> command_;

@@ -714,6 +714,32 @@ void TTableEngine::Reconcile(const std::vector<int>& failedChanges) {
     RebuildIndex();
 }
 
+void TTableEngine::TakeRowValues(
+    const std::vector<std::pair<TRowId, std::vector<std::optional<TValue>>>>& rows) {
+    if (rows.empty())
+        return;
+    std::unordered_map<TRowId, std::size_t> wanted;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        wanted[rows[i].first] = i;
+    const int fieldCount = static_cast<int>(Defs().size());
+    for (TRowId& id : view_) {
+        auto it = wanted.find(id);
+        if (it == wanted.end() || changeOfRow_.count(id))
+            continue;
+        const auto& given = rows[it->second].second;
+        std::vector<TValue> values(static_cast<std::size_t>(fieldCount));
+        for (int f = 0; f < fieldCount; ++f) {
+            std::size_t i = static_cast<std::size_t>(f);
+            values[i] = i < given.size() && given[i] ? *given[i] : store_.Value(id, f);
+        }
+        try {
+            id = store_.Append(values);
+        } catch (const ETableEngineError&) {
+            // Values that do not fit the fields: the row keeps what it holds.
+        }
+    }
+}
+
 std::size_t TTableEngine::StoreBytes() const noexcept {
     return store_.BytesUsed() + view_.capacity() * sizeof(TRowId) +
            changes_.capacity() * sizeof(TChange);

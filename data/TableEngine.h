@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace sorvanto {
@@ -147,6 +149,12 @@ public:
     void AcceptAll();
     // Accepts every change except those whose log positions are listed as failed.
     void Reconcile(const std::vector<int>& failedChanges);
+
+    // Takes values the database holds now into rows of the view that are not pending: per row
+    // id, the fields given replace the row's values, the others stay. A row that is no longer
+    // in the view, or whose values do not fit its fields, is left as it is.
+    void TakeRowValues(
+        const std::vector<std::pair<TRowId, std::vector<std::optional<TValue>>>>& rows);
 
     std::size_t StoreBytes() const noexcept;
 

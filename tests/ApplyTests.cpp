@@ -356,6 +356,48 @@ TEST(Apply, NoStatementAffectingSeveralRowsIsEverCommitted) {
     }
 }
 
+TEST(Apply, TheViewTakesWhatDefaultsAndTriggersWrote) {
+    // USER_NAME and TS filled by column defaults on insert, ID counted up by a trigger on every
+    // update: each later edit of the same row must still find it.
+    test::TempDir dir;
+    std::string db = dir.File("filled.fdb");
+    test::CreateDatabase(
+        db, {"create table KEY_WORDS (KEYWORD_NO integer not null primary key, ID integer,"
+             " KEY_WORD varchar(100), USER_NAME varchar(31) default current_user,"
+             " TS timestamp default current_timestamp)"});
+    auto ds = test::OpenTable(db, "KEY_WORDS");
+    auto check = test::MakeConnection(db, "Check");
+    auto stored = [&](const std::string& column) {
+        std::unique_ptr<TSQLResultSet> rows;
+        check->Execute("select " + column + " from KEY_WORDS where KEYWORD_NO = 1", {}, &rows);
+        return rows->Next() ? rows->Reader().GetValue(0) : TValue(std::string("<no row>"));
+    };
+    ds->Append();
+    ds->FieldByName("KEYWORD_NO").SetValue(std::int64_t(1));
+    ds->FieldByName("KEY_WORD").SetValue(std::string("first"));
+    ds->Post();
+    ASSERT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_EQ(ds->FieldByName("USER_NAME").Value(), TValue(std::string("SYSDBA")));
+    EXPECT_FALSE(ds->FieldByName("TS").IsNull());
+    EXPECT_EQ(ds->FieldByName("TS").Value(), stored("TS"));
+    check->ExecuteDirect("create trigger KEY_WORDS_VERSION for KEY_WORDS before update as"
+                         " begin new.ID = coalesce(old.ID, 0) + 1; end");
+    for (const std::string text : {"second", "third", "fourth"}) {
+        SCOPED_TRACE(text);
+        ds->Edit();
+        ds->FieldByName("KEY_WORD").SetValue(text);
+        ds->Post();
+        EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+        EXPECT_EQ(ds->ChangeCount(), 0);
+        EXPECT_EQ(stored("KEY_WORD"), TValue(text));
+        EXPECT_EQ(ds->FieldByName("ID").Value(), stored("ID"));
+    }
+    EXPECT_EQ(ds->FieldByName("ID").Value(), TValue(std::int64_t(3)));
+    // The view can be refreshed: nothing is left pending.
+    ds->Refresh();
+    EXPECT_EQ(ds->FieldByName("KEY_WORD").Value(), TValue(std::string("fourth")));
+}
+
 TEST(Apply, TwoIdenticalRowsRollBackTheWholeApply) {
     test::TempDir dir;
     std::string db = dir.File("twins.fdb");
