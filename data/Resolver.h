@@ -95,7 +95,8 @@ private:
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
                                                          const TChangeRecord& change);
-    void ReadBackApplied(const TChangeSet& changes, const std::vector<const TChangeRecord*>& applied);
+    void ReadBackApplied(const TChangeSet& changes,
+                         const std::vector<const TChangeRecord*>& applied);
 
     TSQLConnection& connection_;
     std::string tableName_;

@@ -77,8 +77,8 @@ private:
     // Asks the provider for rows; its failure is raised again with the message trimmed.
     std::optional<TDataPacket> Fetch(int count, bool withMetadata, bool reset, int& written);
     void Reconcile(const TChangeSet& changes,
-                   const std::optional<std::vector<TUpdateErrorRecord>>& errors,
-                   std::size_t tried, const TDatabaseRows& databaseRows);
+                   const std::optional<std::vector<TUpdateErrorRecord>>& errors, std::size_t tried,
+                   const TDatabaseRows& databaseRows);
 
     std::unique_ptr<TSQLConnection> connection_;
     std::unique_ptr<TSQLDataSet> command_;

@@ -183,8 +183,8 @@ void CheckDateTime(const TFieldDef& def, const TValue& value) {
             text = DateText(s->date) + " " + TimeText(s->time);
     }
     if (!text.empty())
-        throw ETableEngineError(kOutOfRange,
-                                "'" + text + "' は項目 '" + def.Name + "' に適した値ではありません");
+        throw ETableEngineError(kOutOfRange, "'" + text + "' は項目 '" + def.Name +
+                                                 "' に適した値ではありません");
 }
 
 std::string FormatNumber(double value) {

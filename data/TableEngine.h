@@ -153,8 +153,8 @@ public:
     // Takes values the database holds now into rows of the view that are not pending: per row
     // id, the fields given replace the row's values, the others stay. A row that is no longer
     // in the view, or whose values do not fit its fields, is left as it is.
-    void TakeRowValues(
-        const std::vector<std::pair<TRowId, std::vector<std::optional<TValue>>>>& rows);
+    void
+    TakeRowValues(const std::vector<std::pair<TRowId, std::vector<std::optional<TValue>>>>& rows);
 
     std::size_t StoreBytes() const noexcept;
 

@@ -261,17 +261,16 @@ TEST_F(KeyWords, ChangesNeverSentStayPendingWhenTheErrorLimitIsReached) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.maxErrors);
         for (int recNo = 1; recNo <= 4; ++recNo)
-            SetKeyWord(recNo, "limit " + std::to_string(c.maxErrors) + " row " +
-                                  std::to_string(recNo));
+            SetKeyWord(recNo,
+                       "limit " + std::to_string(c.maxErrors) + " row " + std::to_string(recNo));
         for (int keywordNo : c.changedElsewhere)
             other->Execute("update KEY_WORDS set ID = ID + 1 where KEYWORD_NO = ?",
                            {std::int64_t(keywordNo)});
         EXPECT_EQ(ds->ApplyUpdates(c.maxErrors), c.failed);
         EXPECT_EQ(ds->ChangeCount(), 4);
         for (int keywordNo = 1; keywordNo <= 4; ++keywordNo)
-            EXPECT_NE(Stored(keywordNo, "KEY_WORD"),
-                      TValue("limit " + std::to_string(c.maxErrors) + " row " +
-                             std::to_string(keywordNo)))
+            EXPECT_NE(Stored(keywordNo, "KEY_WORD"), TValue("limit " + std::to_string(c.maxErrors) +
+                                                            " row " + std::to_string(keywordNo)))
                 << keywordNo;
         // Once the rows elsewhere are as read again, every change arrives.
         for (int keywordNo : c.changedElsewhere)
@@ -280,9 +279,8 @@ TEST_F(KeyWords, ChangesNeverSentStayPendingWhenTheErrorLimitIsReached) {
         EXPECT_EQ(ds->ApplyUpdates(-1), 0);
         EXPECT_EQ(ds->ChangeCount(), 0);
         for (int keywordNo = 1; keywordNo <= 4; ++keywordNo)
-            EXPECT_EQ(Stored(keywordNo, "KEY_WORD"),
-                      TValue("limit " + std::to_string(c.maxErrors) + " row " +
-                             std::to_string(keywordNo)))
+            EXPECT_EQ(Stored(keywordNo, "KEY_WORD"), TValue("limit " + std::to_string(c.maxErrors) +
+                                                            " row " + std::to_string(keywordNo)))
                 << keywordNo;
     }
 }
@@ -350,8 +348,9 @@ TEST(Apply, NoStatementAffectingSeveralRowsIsEverCommitted) {
             EXPECT_EQ(ds->ChangeCount(), c.failed);
             EXPECT_EQ(content(), before);
             EXPECT_FALSE(ds->Connection().InTransaction());
-            EXPECT_EQ(messages, std::vector<std::string>(static_cast<std::size_t>(c.failed),
-                                                         "更新作業は複数のレコードに影響を与えました"));
+            EXPECT_EQ(messages,
+                      std::vector<std::string>(static_cast<std::size_t>(c.failed),
+                                               "更新作業は複数のレコードに影響を与えました"));
         }
     }
 }

@@ -305,9 +305,9 @@ TEST_F(TenRows, RefusedOperationsLeaveEverythingAsItWas) {
     EXPECT_EQ(name.Value(), TValue(std::string()));
 
     ds->Close();
-    for (auto act : std::vector<std::function<void()>>{[&] { ds->First(); }, [&] { ds->Delete(); },
-                                                       [&] { ds->Next(); },
-                                                       [&] { ds->ApplyUpdates(-1); }}) {
+    for (auto act :
+         std::vector<std::function<void()>>{[&] { ds->First(); }, [&] { ds->Delete(); },
+                                            [&] { ds->Next(); }, [&] { ds->ApplyUpdates(-1); }}) {
         try {
             act();
             ADD_FAILURE();
@@ -412,8 +412,9 @@ TEST_F(TenRows, RefreshAfterTheColumnsChangedIsRefusedAndKeepsTheRows) {
             ds->Refresh();
             ADD_FAILURE() << "not refused";
         } catch (const EDatabaseError& error) {
-            EXPECT_EQ(error.Message(), "SimpleDataSet1: テーブルの列がデータベースで変更されました。"
-                                       "テーブルを開き直してください");
+            EXPECT_EQ(error.Message(),
+                      "SimpleDataSet1: テーブルの列がデータベースで変更されました。"
+                      "テーブルを開き直してください");
         }
         EXPECT_EQ(ds->RecordCount(), 10);
         EXPECT_EQ(ds->RecNo(), 4);
