@@ -187,6 +187,10 @@ private:
     [[noreturn]] void RaiseWithComponent(const std::string& message) const;
     TDrvStatement& CachedStatement(TDrvTransaction& transaction, const std::string& sql);
     void EndTransaction(std::size_t index, bool commit);
+    // Runs an operation of the attachment; when the client library reports the attachment lost,
+    // the connection closes as soon as no transaction is open, so that the next use opens it again.
+    template <typename F> decltype(auto) WatchAttachment(F&& operation);
+    void CloseIfLost() noexcept;
 
     TParamList params_;
     std::string connectionName_;
@@ -197,6 +201,7 @@ private:
     bool multipleTransactions_ = false;
     int maxStmtsPerConn_ = 0;
     bool everOpened_ = false;
+    bool attachmentLost_ = false;
     std::string loginUserName_;
     std::string quoteChar_;
     std::string defaultSchema_;

@@ -49,6 +49,25 @@ private:
     throw TDriverError(code, std::move(message));
 }
 
+} // namespace fbdrv
+
+bool IsConnectionLostError(int errorCode) noexcept {
+    switch (errorCode) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_conn_lost:
+    case isc_lost_db_connection:
+    case isc_shutdown:
+    case isc_att_shutdown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace fbdrv {
+
 [[noreturn]] void RaiseClosed() {
     throw TDriverError(4, ErrorCodeToString(4));
 }

@@ -189,6 +189,10 @@ private:
     std::shared_ptr<fbdrv::AttachmentState> state_;
 };
 
+// True for the error codes with which the client library reports an attachment it has lost:
+// network read and write errors, a lost connection, a database or attachment shut down.
+bool IsConnectionLostError(int errorCode) noexcept;
+
 // The client library's file for a VendorLib name: "fbclient.dll" (any letter case) stands for
 // the platform's libfbclient.so.2; any other name is used as it is.
 std::string ClientLibraryFile(std::string_view vendorLib);
