@@ -1101,7 +1101,14 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
                 tpb->insertTag(st, isc_tpb_read_committed);
                 tpb->insertTag(st, isc_tpb_rec_version);
             }
-            tpb->insertTag(st, a.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+            if (a.waitOnLocks) {
+                // A bounded wait: a row held elsewhere fails the statement with the lock
+                // conflict instead of freezing the caller for as long as the other side likes.
+                tpb->insertTag(st, isc_tpb_wait);
+                tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+            } else {
+                tpb->insertTag(st, isc_tpb_nowait);
+            }
             tra->transaction =
                 a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
             tpb->dispose();

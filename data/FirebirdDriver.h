@@ -57,6 +57,10 @@ struct TDrvColumnDesc {
 
 enum class TDrvIsolation { ReadCommitted = 0, RepeatableRead = 1, DirtyRead = 2 };
 
+// With WaitOnLocks true, how long a statement waits for a row that another transaction holds
+// before it fails with the lock conflict.
+inline constexpr int kLockTimeoutSeconds = 10;
+
 class TDrvTransaction;
 
 namespace fbdrv {
