@@ -613,6 +613,21 @@ std::uint64_t TSQLConnection::ExecuteDirect(const std::string& sql) {
     });
 }
 
+std::string QuoteIdentifier(const std::string& name, const std::string& quoteChar) {
+    if (quoteChar.empty())
+        return name;
+    std::string quoted = quoteChar;
+    for (std::size_t at = 0;;) {
+        std::size_t next = name.find(quoteChar, at);
+        quoted.append(name, at, next == std::string::npos ? std::string::npos : next - at);
+        if (next == std::string::npos)
+            break;
+        quoted += quoteChar + quoteChar;
+        at = next + quoteChar.size();
+    }
+    return quoted + quoteChar;
+}
+
 std::string ReplaceNamedMarkers(const std::string& sql, const std::string& quoteChar) {
     auto isBefore = [](char c) {
         return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '(' || c == ')' ||

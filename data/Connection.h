@@ -220,6 +220,10 @@ private:
     std::list<std::string> statementOrder_;
 };
 
+// One identifier in quotes: the quote character around it and doubled inside it, so that a name
+// holding the quote character stays one name. With no quote character the name stays bare.
+std::string QuoteIdentifier(const std::string& name, const std::string& quoteChar);
+
 // Replaces the ":name" parameter markers of a statement with " ? ": a marker stands outside
 // text quoted with "'" or the quote character, after a blank, a line break, "(", ")", ",", "<",
 // "=" or ">"; the name ends at a blank, a line break, ")" or ",".
