@@ -1022,6 +1022,14 @@ std::unique_ptr<TDrvConnection> TDrvConnection::CreateDatabase(const TParamList&
 
 std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& properties, bool create) {
     auto value = [&](std::string_view name) { return properties.ValueOfName(name); };
+    // The client library takes these as C strings: a NUL byte would cut the value short and,
+    // for Database, attach to another database than the one named.
+    for (const char* name : {"Database", "User_Name", "Password", "Role", "ServerCharSet",
+                             "DatabaseCharSet", "VendorLib"})
+        if (value(name).find('\0') != std::string::npos)
+            throw TDriverError(DriverCode::InvalidArgument, std::string("引数が無効です:  ") +
+                                                                name +
+                                                                " の値に NUL 文字が含まれています");
     std::string vendorLib = value("VendorLib");
     if (vendorLib.empty())
         vendorLib = "fbclient.dll";
