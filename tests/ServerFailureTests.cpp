@@ -143,6 +143,27 @@ TEST(ServerFailure, AServerKilledDuringAnApplyLosesNothingAndDuplicatesNothing) 
     EXPECT_EQ(rows->Reader().GetInt64(1), kChanges);
     EXPECT_EQ(rows->Reader().GetInt64(2), 1);
     EXPECT_EQ(rows->Reader().GetInt64(3), kChanges);
+    rows.reset();
+    check.reset();
+
+    // A server that died while nothing was being applied: the first apply fails and closes the
+    // connection, the next one after the restart writes the change.
+    server.Kill();
+    {
+        test::ScopedEnv firstPort("SORVANTO_TEST_SERVER_FIRST_PORT", server.port.c_str());
+        const std::string oldPort = server.port;
+        ASSERT_TRUE(server.Start());
+        ds->Edit();
+        ds->FieldByName("NAME").SetValue(std::string("after idle"));
+        ds->Post();
+        EXPECT_THROW(ds->ApplyUpdates(-1), EDatabaseError);
+        EXPECT_EQ(ds->ChangeCount(), 1);
+        EXPECT_FALSE(ds->Connection().Connected());
+        if (server.port != oldPort)
+            ds->Connection().Params().SetValueOfName("Database", server.Database(path));
+    }
+    EXPECT_EQ(ds->ApplyUpdates(-1), 0);
+    EXPECT_EQ(ds->ChangeCount(), 0);
 }
 
 } // namespace
