@@ -4,6 +4,7 @@
 #include "Messages.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -75,6 +76,7 @@ int TApplication::Run() {
     }
     if (terminated_)
         return 0;
+    running_ = true;
     exec();
     return 0;
 }
@@ -87,15 +89,22 @@ void TApplication::Terminate() {
 }
 
 void TApplication::InstallTerminationHandlers() {
-    if (g_signalPipe[0] >= 0 || ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    QObject::connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        Terminate();
-    });
+    if (g_signalPipe[0] < 0) {
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+        QObject::connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char bytes[16];
+            while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            Terminate();
+            // Before the event loop runs, only a box of the start-up is open: close it, and the
+            // start-up ends as when the operator dismisses it.
+            if (!running_)
+                if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                    box->done(QDialog::Rejected);
+        });
+    }
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);

@@ -38,8 +38,9 @@ public:
     int Run();
     // Queues a quit request and returns at once.
     void Terminate();
-    // SIGTERM, SIGINT and SIGHUP end the program as closing the window does. Installed once the
-    // embedded database engine is loaded, whose own handlers would only stop the engine.
+    // SIGTERM, SIGINT and SIGHUP end the program as closing the window does; before the event
+    // loop runs they close the box of a start-up failure. Installed first thing and again once
+    // the embedded database engine is loaded, whose own handlers would only stop the engine.
     void InstallTerminationHandlers();
 
     // A failure escaped a handler of `sender`: let go of any mouse capture, then show it.
@@ -56,6 +57,7 @@ private:
     QString title_;
     QWidget* mainForm_ = nullptr;
     bool terminated_ = false;
+    bool running_ = false;
 };
 
 } // namespace sorvanto

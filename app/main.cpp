@@ -11,6 +11,8 @@
 
 int main(int argc, char** argv) {
     sorvanto::TApplication application(argc, argv);
+    // From the start: a session may end while the start-up failure box is shown.
+    application.InstallTerminationHandlers();
     sorvanto::SetConnectionUi({[] { QGuiApplication::setOverrideCursor(Qt::WaitCursor); },
                                [] { QGuiApplication::restoreOverrideCursor(); }, nullptr});
     // A failure inside a reconcile handler is shown in the error box.
@@ -25,6 +27,8 @@ int main(int argc, char** argv) {
         mainForm->winId(); // the platform window exists, still hidden
         application.InstallTerminationHandlers();
     } catch (const std::exception& error) {
+        // The embedded engine, once loaded, replaced the handlers with its own.
+        application.InstallTerminationHandlers();
         sorvanto::ShowFatalFailure(error);
         return 1;
     }

@@ -387,6 +387,7 @@ void TSQLConnection::DoDisconnect() {
         // The attachment is released below all the same.
     }
     transactionCount_ = 0;
+    attachmentLost_ = false;
     statements_.clear();
     statementOrder_.clear();
     // Releasing the driver's transactions rolls them back.
@@ -394,6 +395,28 @@ void TSQLConnection::DoDisconnect() {
     attachment_.reset();
     state_ = TConnectionState::csStateClosed;
     ParamsLoaded = false;
+}
+
+template <typename F> decltype(auto) TSQLConnection::WatchAttachment(F&& operation) {
+    try {
+        return operation();
+    } catch (const TDriverError& error) {
+        if (IsConnectionLostError(error.ErrorCode()))
+            attachmentLost_ = true;
+        CloseIfLost();
+        throw;
+    }
+}
+
+void TSQLConnection::CloseIfLost() noexcept {
+    // A transaction still open belongs to its caller, who ends it (and fails) first.
+    if (!attachmentLost_ || transactionCount_ > 0 || !attachment_)
+        return;
+    try {
+        SetConnected(false);
+    } catch (...) {
+        DoDisconnect();
+    }
 }
 
 void TSQLConnection::CloseDataSets() {
@@ -439,7 +462,8 @@ void TSQLConnection::StartTransaction(const TTransactionDesc& desc) {
     case TTransIsolationLevel::xilCUSTOM:
         break;
     }
-    transactions_.push_back({desc, attachment_->BeginTransaction(isolation)});
+    auto transaction = WatchAttachment([&] { return attachment_->BeginTransaction(isolation); });
+    transactions_.push_back({desc, std::move(transaction)});
     ++transactionCount_;
 }
 
@@ -460,10 +484,12 @@ void TSQLConnection::EndTransaction(std::size_t index, bool commit) {
     OpenTransaction entry = std::move(transactions_.back());
     transactions_.pop_back();
     --transactionCount_;
-    if (commit)
-        entry.transaction->Commit();
-    else
-        entry.transaction->Rollback();
+    WatchAttachment([&] {
+        if (commit)
+            entry.transaction->Commit();
+        else
+            entry.transaction->Rollback();
+    });
 }
 
 void TSQLConnection::Commit(const TTransactionDesc& desc) {
@@ -533,54 +559,73 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
         }
     } restore{*this};
 
-    // Only a text with a colon can hold a named marker.
-    std::string text = params.empty() || sql.find(':') == std::string::npos
-                           ? sql
-                           : ReplaceNamedMarkers(sql, quoteChar_);
-    // Without an open transaction of the connection, the statement runs in one of its own.
-    std::unique_ptr<TDrvTransaction> own;
-    TDrvTransaction* transaction = InnermostTransaction();
-    if (!transaction) {
-        own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
-        transaction = own.get();
-    }
-    if (resultSet) {
-        std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
-        rows->statement_ = attachment_->Prepare(*transaction, text);
-        if (!rows->statement_->ReturnsRows()) {
-            // Not a query: it runs, and there are no rows to hand over.
-            std::uint64_t affected = rows->statement_->Execute(*transaction, params);
-            if (own)
-                own->Commit();
-            resultSet->reset();
-            return affected;
+    return WatchAttachment([&]() -> std::uint64_t {
+        // Only a text with a colon can hold a named marker.
+        std::string text = params.empty() || sql.find(':') == std::string::npos
+                               ? sql
+                               : ReplaceNamedMarkers(sql, quoteChar_);
+        // Without an open transaction of the connection, the statement runs in one of its own.
+        std::unique_ptr<TDrvTransaction> own;
+        TDrvTransaction* transaction = InnermostTransaction();
+        if (!transaction) {
+            own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
+            transaction = own.get();
         }
-        for (std::size_t i = 1; i <= params.size(); ++i)
-            rows->paramNames_.push_back("P" + std::to_string(i));
-        rows->reader_ = rows->statement_->Open(*transaction, params);
-        rows->ownTransaction_ = std::move(own);
-        *resultSet = std::move(rows);
-        return 0;
-    }
-    TDrvStatement& statement = CachedStatement(*transaction, text);
-    std::uint64_t affected = statement.Execute(*transaction, params);
-    if (own)
-        own->Commit();
-    return affected;
+        if (resultSet) {
+            std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
+            rows->statement_ = attachment_->Prepare(*transaction, text);
+            if (!rows->statement_->ReturnsRows()) {
+                // Not a query: it runs, and there are no rows to hand over.
+                std::uint64_t affected = rows->statement_->Execute(*transaction, params);
+                if (own)
+                    own->Commit();
+                resultSet->reset();
+                return affected;
+            }
+            for (std::size_t i = 1; i <= params.size(); ++i)
+                rows->paramNames_.push_back("P" + std::to_string(i));
+            rows->reader_ = rows->statement_->Open(*transaction, params);
+            rows->ownTransaction_ = std::move(own);
+            *resultSet = std::move(rows);
+            return 0;
+        }
+        TDrvStatement& statement = CachedStatement(*transaction, text);
+        std::uint64_t affected = statement.Execute(*transaction, params);
+        if (own)
+            own->Commit();
+        return affected;
+    });
 }
 
 std::uint64_t TSQLConnection::ExecuteDirect(const std::string& sql) {
     EnsureOpen();
-    std::unique_ptr<TDrvTransaction> own;
-    TDrvTransaction* transaction = InnermostTransaction();
-    if (!transaction) {
-        own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
-        transaction = own.get();
+    return WatchAttachment([&] {
+        std::unique_ptr<TDrvTransaction> own;
+        TDrvTransaction* transaction = InnermostTransaction();
+        if (!transaction) {
+            own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
+            transaction = own.get();
+        }
+        std::uint64_t affected = attachment_->ExecuteImmediate(*transaction, sql);
+        if (own)
+            own->Commit();
+        return affected;
+    });
+}
+
+std::string QuoteIdentifier(const std::string& name, const std::string& quoteChar) {
+    if (quoteChar.empty())
+        return name;
+    std::string quoted = quoteChar;
+    for (std::size_t at = 0;;) {
+        std::size_t next = name.find(quoteChar, at);
+        quoted.append(name, at, next == std::string::npos ? std::string::npos : next - at);
+        if (next == std::string::npos)
+            break;
+        quoted += quoteChar + quoteChar;
+        at = next + quoteChar.size();
     }
-    std::uint64_t affected = attachment_->ExecuteImmediate(*transaction, sql);
-    if (own)
-        own->Commit();
-    return affected;
+    return quoted + quoteChar;
 }
 
 std::string ReplaceNamedMarkers(const std::string& sql, const std::string& quoteChar) {

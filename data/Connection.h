@@ -187,6 +187,10 @@ private:
     [[noreturn]] void RaiseWithComponent(const std::string& message) const;
     TDrvStatement& CachedStatement(TDrvTransaction& transaction, const std::string& sql);
     void EndTransaction(std::size_t index, bool commit);
+    // Runs an operation of the attachment; when the client library reports the attachment lost,
+    // the connection closes as soon as no transaction is open, so that the next use opens it again.
+    template <typename F> decltype(auto) WatchAttachment(F&& operation);
+    void CloseIfLost() noexcept;
 
     TParamList params_;
     std::string connectionName_;
@@ -197,6 +201,7 @@ private:
     bool multipleTransactions_ = false;
     int maxStmtsPerConn_ = 0;
     bool everOpened_ = false;
+    bool attachmentLost_ = false;
     std::string loginUserName_;
     std::string quoteChar_;
     std::string defaultSchema_;
@@ -214,6 +219,10 @@ private:
     std::unordered_map<std::string, std::unique_ptr<TDrvStatement>> statements_;
     std::list<std::string> statementOrder_;
 };
+
+// One identifier in quotes: the quote character around it and doubled inside it, so that a name
+// holding the quote character stays one name. With no quote character the name stays bare.
+std::string QuoteIdentifier(const std::string& name, const std::string& quoteChar);
 
 // Replaces the ":name" parameter markers of a statement with " ? ": a marker stands outside
 // text quoted with "'" or the quote character, after a blank, a line break, "(", ")", ",", "<",

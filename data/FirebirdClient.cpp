@@ -11,10 +11,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sorvanto {
@@ -44,29 +47,163 @@ std::string SystemFirebirdRoot() {
     return {};
 }
 
-std::string PrivateRootFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && ::access(runtime, W_OK) == 0)
-        return std::string(runtime) + "/sorvanto-firebird";
-    return "/tmp/sorvanto-firebird-" + std::to_string(::getuid());
-}
-
 constexpr const char* kPrivateConf =
     "# Written by Sorvanto: the embedded engine shares database files with other processes.\n"
     "ServerMode = SuperClassic\n";
 
-void WriteFileAtomically(const fs::path& path, const std::string& content) {
+// A folder that cannot serve as the private root, and why.
+class RootRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Refuse(const std::string& reason) {
+    throw RootRefused(reason);
+}
+
+[[noreturn]] void RefuseErrno(const std::string& what, int error) {
+    Refuse(what + ": " + std::strerror(error));
+}
+
+// A folder we may keep files in: a real folder (not a link) of our own that no one else can
+// write, inside a parent that no one else can rename it out of.
+void CheckOwnFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        RefuseErrno(path, errno);
+    if (S_ISLNK(st.st_mode))
+        Refuse(path + ": シンボリック リンクです");
+    if (!S_ISDIR(st.st_mode))
+        Refuse(path + ": フォルダではありません");
+    if (st.st_uid != ::geteuid())
+        Refuse(path + ": 他のユーザーのフォルダです (所有者 " + std::to_string(st.st_uid) + ")");
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        Refuse(path + ": 他のユーザーも書き込めます");
+    std::string parent = fs::path(path).parent_path().string();
+    struct stat up {};
+    if (::stat(parent.c_str(), &up) != 0)
+        RefuseErrno(parent, errno);
+    bool othersWrite = (up.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if ((up.st_uid != ::geteuid() && up.st_uid != 0) || (othersWrite && !(up.st_mode & S_ISVTX)))
+        Refuse(parent + ": 他のユーザーが中身を入れ替えられます");
+}
+
+// Creates the folder (mode 0700) and any missing parent, or takes the one that is there.
+void MakeOwnFolder(const std::string& path) {
+    std::error_code ec;
+    fs::path parent = fs::path(path).parent_path();
+    if (!fs::is_directory(parent, ec)) {
+        fs::create_directories(parent, ec);
+        if (ec)
+            Refuse(parent.string() + ": " + ec.message());
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        RefuseErrno(path, errno);
+    CheckOwnFolder(path);
+}
+
+// The entry is a symbolic link to target; one that is anything else is replaced in one step, so
+// that another process using the root never finds it missing.
+void PointLinkAt(const fs::path& link, const fs::path& target) {
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == target && !ec)
+        return;
+    fs::path temp = link;
+    temp += ".link" + std::to_string(::getpid());
+    fs::remove(temp, ec);
+    if (::symlink(target.c_str(), temp.c_str()) != 0)
+        RefuseErrno(temp.string(), errno);
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fs::remove_all(link, ec); // a link cannot replace a real folder in one step
+        if (ec)
+            Refuse(link.string() + ": " + ec.message());
+    }
+    if (::rename(temp.c_str(), link.c_str()) != 0) {
+        int error = errno;
+        fs::remove(temp, ec);
+        RefuseErrno(link.string(), error);
+    }
+}
+
+// Reads a regular file of our own without following a link; nullopt for anything else.
+std::optional<std::string> ReadOwnFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> content;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        content.emplace();
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            content->append(buffer, static_cast<std::size_t>(n));
+        if (n < 0)
+            content.reset();
+    }
+    ::close(fd);
+    return content;
+}
+
+// Writes the file whole under a new name, then renames it over the old entry.
+void WriteOwnFile(const fs::path& path, const std::string& content) {
     fs::path temp = path;
     temp += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << content;
-    }
     std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec)
+    fs::remove(temp, ec);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        RefuseErrno(temp.string(), errno);
+    std::size_t done = 0;
+    int error = 0;
+    while (done < content.size()) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    struct stat st {};
+    if (!error && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fs::remove_all(path, ec);
+        if (ec)
+            error = ec.value();
+    }
+    if (!error && ::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error) {
         fs::remove(temp, ec);
+        RefuseErrno(path.string(), error);
+    }
 }
+
+// Makes folder a private root: every entry of the system root linked, except firebird.conf,
+// which is our own.
+void FillPrivateRoot(const std::string& folder, const std::string& systemRoot) {
+    std::error_code ec;
+    fs::directory_iterator entries(systemRoot, ec);
+    if (ec)
+        Refuse(systemRoot + ": " + ec.message());
+    for (const auto& entry : entries) {
+        std::string name = entry.path().filename().string();
+        if (name != "firebird.conf")
+            PointLinkAt(fs::path(folder) / name, entry.path());
+    }
+    fs::path conf = fs::path(folder) / "firebird.conf";
+    if (ReadOwnFile(conf) != kPrivateConf)
+        WriteOwnFile(conf, kPrivateConf);
+    if (ReadOwnFile(conf) != kPrivateConf)
+        Refuse(conf.string() + ": 書き込んだ内容を読み戻せません");
+    // Nothing may have changed hands while we worked.
+    CheckOwnFolder(folder);
+}
+
 // The loader does not always leave errno behind: find the cause from the file or the loader's text.
 int LoadErrorCode(const std::string& file, int loaderErrno) {
     if (file.find('/') != std::string::npos && ::access(file.c_str(), R_OK) != 0)
@@ -78,40 +215,55 @@ int LoadErrorCode(const std::string& file, int loaderErrno) {
 }
 } // namespace
 
+std::vector<std::string> PrivateRootCandidates() {
+    std::vector<std::string> candidates;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime == '/' && ::access(runtime, W_OK) == 0)
+        candidates.push_back(std::string(runtime) + "/sorvanto-firebird");
+    else
+        candidates.push_back("/tmp/sorvanto-firebird-" + std::to_string(::geteuid()));
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    if (cache && *cache == '/')
+        candidates.push_back(std::string(cache) + "/sorvanto-firebird");
+    else if (home && *home == '/')
+        candidates.push_back(std::string(home) + "/.cache/sorvanto-firebird");
+    return candidates;
+}
+
+std::string PreparePrivateRoot(const std::string& systemRoot,
+                               const std::vector<std::string>& candidates) {
+    std::string reasons;
+    for (const std::string& folder : candidates) {
+        try {
+            MakeOwnFolder(folder);
+            FillPrivateRoot(folder, systemRoot);
+            return folder;
+        } catch (const RootRefused& refused) {
+            reasons += std::string(reasons.empty() ? "" : "; ") + refused.what();
+        }
+    }
+    throw TDriverError(DriverCode::DriverInitFailed,
+                       "組み込みデータベース エンジンのフォルダを用意できません (" + reasons + ")");
+}
+
 std::string PrepareEmbeddedRoot() {
-    static std::once_flag once;
+    static std::mutex lock;
+    static bool prepared = false;
     static std::string root;
-    std::call_once(once, [] {
-        const char* own = std::getenv("FIREBIRD");
-        if (own && *own) {
-            root = own;
-            return;
-        }
-        std::string system = SystemFirebirdRoot();
-        if (system.empty())
-            return; // let the client library find its compiled-in root
-        fs::path folder = PrivateRootFolder();
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (ec)
-            return;
-        for (const auto& entry : fs::directory_iterator(system, ec)) {
-            std::string name = entry.path().filename().string();
-            if (name == "firebird.conf")
-                continue;
-            fs::path link = folder / name;
-            std::error_code linkError;
-            if (!fs::exists(fs::symlink_status(link, linkError)))
-                fs::create_symlink(entry.path(), link, linkError);
-        }
-        fs::path conf = folder / "firebird.conf";
-        std::ifstream in(conf, std::ios::binary);
-        std::string current((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (current != kPrivateConf)
-            WriteFileAtomically(conf, kPrivateConf);
-        root = folder.string();
+    std::lock_guard guard(lock);
+    if (prepared)
+        return root;
+    const char* own = std::getenv("FIREBIRD");
+    if (own && *own) {
+        root = own;
+    } else if (std::string system = SystemFirebirdRoot(); !system.empty()) {
+        // A folder that cannot be made safe fails the attachment; the next one tries again.
+        root = PreparePrivateRoot(system, PrivateRootCandidates());
         ::setenv("FIREBIRD", root.c_str(), 1);
-    });
+    }
+    // Without a system root the client library finds its compiled-in one.
+    prepared = true;
     return root;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Firebird {
 class IMaster;
@@ -25,7 +26,21 @@ Client& LoadClient(const std::string& vendorLib);
 
 // Without a FIREBIRD root of the user's own, the embedded engine runs from a private root whose
 // firebird.conf selects a shared server mode, so that other processes can open the same
-// database file at the same time. Returns the root in use.
+// database file at the same time. Returns the root in use; raises TDriverError when no folder
+// can be made a safe private root (and tries again at the next call).
 std::string PrepareEmbeddedRoot();
+
+// The folders tried in turn for the private root: $XDG_RUNTIME_DIR/sorvanto-firebird when that
+// folder is set and writable, else /tmp/sorvanto-firebird-<uid>; then
+// $XDG_CACHE_HOME/sorvanto-firebird (~/.cache/sorvanto-firebird).
+std::vector<std::string> PrivateRootCandidates();
+
+// Makes the first candidate that can be made safe a private root of systemRoot and returns it.
+// A candidate is used only as a real folder (not a link) owned by us, mode 0700 when we create
+// it, writable by no one else, in a parent no one else can swap it out of. In it, every entry of
+// the system root is a link to that entry (anything else there is replaced) and firebird.conf is
+// our own, rewritten and read back. Raises TDriverError naming every refused folder and why.
+std::string PreparePrivateRoot(const std::string& systemRoot,
+                               const std::vector<std::string>& candidates);
 
 } // namespace sorvanto::fbdrv

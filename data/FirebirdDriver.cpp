@@ -49,6 +49,25 @@ private:
     throw TDriverError(code, std::move(message));
 }
 
+} // namespace fbdrv
+
+bool IsConnectionLostError(int errorCode) noexcept {
+    switch (errorCode) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_conn_lost:
+    case isc_lost_db_connection:
+    case isc_shutdown:
+    case isc_att_shutdown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace fbdrv {
+
 [[noreturn]] void RaiseClosed() {
     throw TDriverError(4, ErrorCodeToString(4));
 }
@@ -1003,6 +1022,14 @@ std::unique_ptr<TDrvConnection> TDrvConnection::CreateDatabase(const TParamList&
 
 std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& properties, bool create) {
     auto value = [&](std::string_view name) { return properties.ValueOfName(name); };
+    // The client library takes these as C strings: a NUL byte would cut the value short and,
+    // for Database, attach to another database than the one named.
+    for (const char* name : {"Database", "User_Name", "Password", "Role", "ServerCharSet",
+                             "DatabaseCharSet", "VendorLib"})
+        if (value(name).find('\0') != std::string::npos)
+            throw TDriverError(DriverCode::InvalidArgument, std::string("引数が無効です:  ") +
+                                                                name +
+                                                                " の値に NUL 文字が含まれています");
     std::string vendorLib = value("VendorLib");
     if (vendorLib.empty())
         vendorLib = "fbclient.dll";
@@ -1082,7 +1109,14 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
                 tpb->insertTag(st, isc_tpb_read_committed);
                 tpb->insertTag(st, isc_tpb_rec_version);
             }
-            tpb->insertTag(st, a.waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+            if (a.waitOnLocks) {
+                // A bounded wait: a row held elsewhere fails the statement with the lock
+                // conflict instead of freezing the caller for as long as the other side likes.
+                tpb->insertTag(st, isc_tpb_wait);
+                tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+            } else {
+                tpb->insertTag(st, isc_tpb_nowait);
+            }
             tra->transaction =
                 a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
             tpb->dispose();

@@ -57,6 +57,10 @@ struct TDrvColumnDesc {
 
 enum class TDrvIsolation { ReadCommitted = 0, RepeatableRead = 1, DirtyRead = 2 };
 
+// With WaitOnLocks true, how long a statement waits for a row that another transaction holds
+// before it fails with the lock conflict.
+inline constexpr int kLockTimeoutSeconds = 10;
+
 class TDrvTransaction;
 
 namespace fbdrv {
@@ -188,6 +192,10 @@ private:
     static std::unique_ptr<TDrvConnection> Attach(const TParamList& properties, bool create);
     std::shared_ptr<fbdrv::AttachmentState> state_;
 };
+
+// True for the error codes with which the client library reports an attachment it has lost:
+// network read and write errors, a lost connection, a database or attachment shut down.
+bool IsConnectionLostError(int errorCode) noexcept;
 
 // The client library's file for a VendorLib name: "fbclient.dll" (any letter case) stands for
 // the platform's libfbclient.so.2; any other name is used as it is.

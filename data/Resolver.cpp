@@ -52,16 +52,18 @@ std::string TSQLResolver::QuoteName(const std::string& name, const std::string& 
     if (isQuote(name.front()) || isQuote(name.back()))
         return name;
     if (!sqlBased)
-        return q + name + q;
-    std::string quoted = name;
-    std::size_t first = quoted.find('.');
-    if (first != std::string::npos) {
-        std::size_t second = quoted.find('.', first + 1);
-        if (second != std::string::npos)
-            quoted.replace(second, 1, q + "." + q);
-        quoted.replace(first, 1, q + "." + q);
+        return QuoteIdentifier(name, q);
+    // Up to three parts around the first two dots, each quoted on its own.
+    std::string quoted;
+    std::size_t start = 0;
+    for (int part = 0; part < 2; ++part) {
+        std::size_t dot = name.find('.', start);
+        if (dot == std::string::npos)
+            break;
+        quoted += QuoteIdentifier(name.substr(start, dot - start), q) + ".";
+        start = dot + 1;
     }
-    return q + quoted + q;
+    return quoted + QuoteIdentifier(name.substr(start), q);
 }
 
 int TSQLResolver::DataSize(const TFieldDef& field) {
@@ -126,7 +128,7 @@ std::string TSQLResolver::FieldName(const TFieldDef& field) const {
     std::string origin = field.Name;
     if (std::size_t dot = field.Origin.rfind('.'); dot != std::string::npos)
         origin = field.Origin.substr(dot + 1);
-    return tablePrefix_ + quote_ + origin + quote_;
+    return tablePrefix_ + QuoteIdentifier(origin, quote_);
 }
 
 void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& change,

@@ -196,7 +196,7 @@ std::string TSQLDataSet::QuotedTableName() const {
     for (const std::string& part : SplitName(commandText_)) {
         if (!quoted.empty())
             quoted += '.';
-        quoted += quote + part + quote;
+        quoted += QuoteIdentifier(part, quote);
     }
     return quoted;
 }

@@ -193,6 +193,16 @@ TEST_F(ConnectionTest, OpeningFailuresCarryTheirClassCodeAndText) {
              c.LoadParamsOnConnect = true;
          },
          true, 29, "引数が無効です:  FBDOCUMENTCONNECTION"},
+        {"NUL byte inside Database (the part before it names a database that exists)",
+         [this](TSQLConnection& c) {
+             c.Params().SetValueOfName("Database", db + std::string("\0.other.fdb", 11));
+         },
+         true, 29, "引数が無効です:  Database の値に NUL 文字が含まれています"},
+        {"NUL byte inside User_Name",
+         [](TSQLConnection& c) {
+             c.Params().SetValueOfName("User_Name", std::string("SYSDBA\0x", 8));
+         },
+         true, 29, "引数が無効です:  User_Name の値に NUL 文字が含まれています"},
         {"login cancelled",
          [](TSQLConnection& c) {
              c.SetConnectionName("FBDOCUMENTCONNECTION");

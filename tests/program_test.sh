@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb. With the demo profile and database it shows its window and the
 # exit button ends it with status 0. With the stored database missing, the fatal failure box
-# appears, no main window is ever shown, and dismissing the box ends it with status 1.
+# appears, no main window is ever shown, and dismissing the box (or a termination signal) ends it
+# with status 1.
 #
 #   tests/program_test.sh PROGRAM SCRIPTS_DIR
 set -euo pipefail
@@ -113,4 +114,13 @@ xdotool key --clearmodifiers Return
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
 echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
-echo "3 passed, 0 failed"
+
+# 4. A session ending while the fatal failure box is shown ends the program too.
+"$program" >"$work/run4.log" 2>&1 &
+program_pid=$!
+wait_window 'アプリケーション エラー' >/dev/null || { cat "$work/run4.log"; fail "no fatal failure box"; }
+kill -TERM "$program_pid"
+wait_exit
+[ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
+echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
+echo "4 passed, 0 failed"
