@@ -699,6 +699,9 @@ void TDBGrid::Private::EditingChanged() {
 }
 
 void TDBGrid::Private::RecordChanged(TField* field) {
+    // Another field changed while the operator's text waits: that text goes in first.
+    if (field && field != FieldOf(col) && link.Modified)
+        UpdateData();
     if (!field)
         q.viewport()->update();
     else

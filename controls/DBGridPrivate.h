@@ -9,8 +9,10 @@
 #include <QPoint>
 #include <QString>
 
+class QKeyEvent;
 class QLineEdit;
 class QPainter;
+class QTimer;
 
 namespace sorvanto {
 
@@ -63,14 +65,14 @@ struct TDBGrid::Private {
     // Mouse.
     enum class MouseState { None, TitlePress, CellPress, ColumnResize, ColumnMove };
     MouseState mouseState = MouseState::None;
-    int pressCol = -1;    // the cell where the press began
-    int hotTitle = -1;    // the title cell under the mouse
-    int sizingCol = -1;   // the column being resized
-    int sizingOrigin = 0; // its left edge, in viewport coordinates
-    int sizingPos = 0;    // where the sizing line is drawn
-    int moveTarget = -1;  // where a moved column would go
-    QPoint movePos;       // last mouse position of a column move
-    int moveTimer = 0;
+    int pressCol = -1;           // the cell where the press began
+    int hotTitle = -1;           // the title cell under the mouse
+    int sizingCol = -1;          // the column being resized
+    int sizingOrigin = 0;        // its left edge, in viewport coordinates
+    int sizingPos = 0;           // where the sizing line is drawn
+    int moveTarget = -1;         // where a moved column would go
+    QPoint movePos;              // last mouse position of a column move
+    QTimer* moveTimer = nullptr; // scrolls sideways while a moved column is beyond the edge
     double wheelRemainder = 0;
 
     // The in-place editor.
@@ -155,15 +157,23 @@ struct TDBGrid::Private {
     // Writes the editor's text to the field when the operator changed it.
     void UpdateData();
     bool CanEditModify();
-    bool KeyPress(QKeyEvent* event);
+    // The key map; false when the key is not the grid's.
+    bool KeyDown(QKeyEvent* event);
+    // A key pressed in the editor: handed to the grid, dropped, or left to the editor (false).
     bool EditorKey(QKeyEvent* event);
+    // Whether a typed text may go in: each character accepted by the field (else a beep) and
+    // the cell modifiable.
+    bool AcceptTyping(const QString& text);
     void RowDown();
     void RowUp();
     void NextPrevCell(bool next);
     void CancelStep();
     void DeleteRecord();
     void EditorTextEdited();
+    // The focus went from the grid to another control of its window.
     void LeavingGrid();
+    // The focus left the grid or its editor for `next`: whether that is leaving the grid.
+    bool IsLeaving(QWidget* next, Qt::FocusReason reason) const;
     void MouseTitlePress(const QPoint& pos, int c);
     void MouseTitleMove(const QPoint& pos);
     void MouseTitleRelease(const QPoint& pos);

@@ -1,12 +1,17 @@
 #include "FieldText.h"
 
 #include "DataSet.h"
+#include "Errors.h"
+#include "TextCodec.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QTime>
 
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace sorvanto {
 
@@ -176,6 +181,150 @@ TAlignment FieldAlignment(const TField& field) {
 bool FieldCanModify(const TField& field) {
     return field.FieldKind() == TFieldKind::fkData && !field.ReadOnly() &&
            field.DataSet().CanModify();
+}
+
+bool IsNonTextKind(TFieldType type) {
+    switch (type) {
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftMemo:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftFmtMemo:
+    case TFieldType::ftParadoxOle:
+    case TFieldType::ftDBaseOle:
+    case TFieldType::ftTypedBinary:
+    case TFieldType::ftCursor:
+    case TFieldType::ftADT:
+    case TFieldType::ftArray:
+    case TFieldType::ftReference:
+    case TFieldType::ftDataSet:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+bool IsIntegerKind(TFieldType type) {
+    switch (type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftLargeint:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftLongWord:
+    case TFieldType::ftShortint:
+    case TFieldType::ftByte:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A number as C's "%g" formats it.
+std::string FormatG(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+TValue IntegerFromText(const TField& field, const QString& text) {
+    bool ok = false;
+    const QString trimmed = text.trimmed();
+    qlonglong value = trimmed.toLongLong(&ok, 10);
+    if (!ok)
+        throw EDatabaseError("'" + text.toStdString() + "' は項目 '" + field.DisplayName() +
+                             "' に適した整数値ではありません");
+    double lowest = 0, highest = 0;
+    switch (field.DataType()) {
+    case TFieldType::ftSmallint:
+        lowest = std::numeric_limits<std::int16_t>::min();
+        highest = std::numeric_limits<std::int16_t>::max();
+        break;
+    case TFieldType::ftInteger:
+        lowest = std::numeric_limits<std::int32_t>::min();
+        highest = std::numeric_limits<std::int32_t>::max();
+        break;
+    default:
+        return std::int64_t(value); // no limits set
+    }
+    if (double(value) < lowest || double(value) > highest)
+        throw EDatabaseError(FormatG(double(value)) + " は項目 '" + field.DisplayName() +
+                             "' に適した値ではありません。" + FormatG(lowest) + " から " +
+                             FormatG(highest) + " の範囲が許されます");
+    return std::int64_t(value);
+}
+
+TValue TimeStampFromText(const QString& text) {
+    const TFormatSettings& formats = FormatSettings();
+    const QString trimmed = text.trimmed();
+    const QLocale locale = QLocale::system();
+    QString shortTime = formats.LongTimeFormat;
+    shortTime.remove(QStringLiteral(":ss"));
+    for (const QString& format :
+         {formats.ShortDateFormat + QLatin1Char(' ') + formats.LongTimeFormat,
+          formats.ShortDateFormat + QLatin1Char(' ') + shortTime, formats.ShortDateFormat}) {
+        QDateTime moment = locale.toDateTime(trimmed, format);
+        if (!moment.isValid())
+            moment = QDateTime::fromString(trimmed, format);
+        if (moment.isValid()) {
+            QDate d = moment.date();
+            QTime t = moment.time();
+            return TSQLTimeStamp{{d.year(), d.month(), d.day()},
+                                 {t.hour(), t.minute(), t.second(), 0}};
+        }
+    }
+    throw Exception("SQL タイムスタンプ文字列が解析できません");
+}
+
+} // namespace
+
+bool FieldAcceptsChar(const TField& field, QChar c) {
+    if (!IsIntegerKind(field.DataType()))
+        return true;
+    return c == QLatin1Char('+') || c == QLatin1Char('-') ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+}
+
+void SetFieldText(TField& field, const QString& text) {
+    const TFieldType type = field.DataType();
+    if (IsIntegerKind(type)) {
+        field.SetValue(text.isEmpty() ? TValue() : IntegerFromText(field, text));
+        return;
+    }
+    switch (type) {
+    case TFieldType::ftTimeStamp:
+    case TFieldType::ftDateTime:
+        field.SetValue(text.isEmpty() ? TValue() : TimeStampFromText(text));
+        return;
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar: {
+        // Cut to the field's size in bytes, at a character boundary.
+        std::string bytes = text.toStdString();
+        if (field.Size() > 0)
+            bytes.resize(Utf8PrefixLength(bytes, static_cast<size_t>(field.Size())));
+        field.SetValue(bytes);
+        return;
+    }
+    case TFieldType::ftFloat:
+    case TFieldType::ftSingle: {
+        if (text.isEmpty()) {
+            field.SetValue(TValue());
+            return;
+        }
+        bool ok = false;
+        double value = text.trimmed().toDouble(&ok);
+        if (!ok)
+            throw EDatabaseError("'" + text.toStdString() + "' は有効な浮動小数点数ではありません");
+        field.SetValue(value);
+        return;
+    }
+    default:
+        field.SetValue(text.toStdString());
+        return;
+    }
 }
 
 } // namespace sorvanto

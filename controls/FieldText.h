@@ -36,5 +36,13 @@ int DisplayWidth(const TField& field);
 TAlignment FieldAlignment(const TField& field);
 // Whether the field may be written: a data field, not read-only, of a dataset that can modify.
 bool FieldCanModify(const TField& field);
+// Whether a typed character may go into the field: integer fields take only "+", "-" and the
+// digits, every other kind any character.
+bool FieldAcceptsChar(const TField& field, QChar c);
+// Whether the field is never edited as text (binary and non-wide blob kinds and the like).
+bool IsNonTextKind(TFieldType type);
+// Converts a typed text and writes it into the field of the record being edited. Throws the
+// conversion's error, leaving the field as it was.
+void SetFieldText(TField& field, const QString& text);
 
 } // namespace sorvanto
