@@ -420,8 +420,11 @@ void TDataSet::Cancel() {
         window_.erase(window_.begin() + activeRecord_);
         if (insertBefore_ != kNewRecord)
             ResyncAround(insertBefore_, row);
-        else
-            ResyncAroundOrEmpty(GetLast(pos), pos, row);
+        else {
+            // The last record is looked up before its place is passed on.
+            const bool any = GetLast(pos);
+            ResyncAroundOrEmpty(any, pos, row);
+        }
         return;
     }
     Resync();

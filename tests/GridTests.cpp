@@ -3,6 +3,7 @@
 #include "DBGrid.h"
 #include "DataSource.h"
 #include "Glyphs.h"
+#include "GridFixture.h"
 #include "MainUnit.h"
 #include "TestSupport.h"
 
@@ -24,87 +25,6 @@ using namespace sorvanto;
 using namespace sorvanto::test;
 
 namespace {
-
-constexpr const char* kKeywordColumns =
-    "(KEYWORD_NO INTEGER NOT NULL PRIMARY KEY, ID INTEGER, KEY_WORD VARCHAR(100), "
-    "USER_NAME VARCHAR(31), TS TIMESTAMP)";
-
-// A statement that fills a keyword table with rows numbered 1 to n.
-std::string FillKeywords(const std::string& table, int n) {
-    return "execute block as declare i integer = 1; begin while (i <= " + std::to_string(n) +
-           ") do begin insert into " + table +
-           " values (:i, -:i, 'word ' || :i, 'user', timestamp '2024-03-05 10:20:30'); "
-           "i = i + 1; end end";
-}
-
-// One database for the whole file: keyword tables of 0, 1, 2 and 100 rows and a table of the
-// display cases.
-class GridTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        CreateDatabase(Database(),
-                       {std::string("create table K0 ") + kKeywordColumns,
-                        std::string("create table K1 ") + kKeywordColumns,
-                        std::string("create table K2 ") + kKeywordColumns,
-                        std::string("create table K100 ") + kKeywordColumns, FillKeywords("K1", 1),
-                        FillKeywords("K2", 2), FillKeywords("K100", 100),
-                        "create table SHOW (N INTEGER NOT NULL PRIMARY KEY, TS TIMESTAMP, "
-                        "NOTE BLOB SUB_TYPE TEXT)",
-                        "insert into SHOW values (1, timestamp '2024-03-05 00:00:00', null)",
-                        "insert into SHOW values (-2, timestamp '2024-03-05 00:00:01', 'x')"});
-    }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    static std::string Database() { return dir_->File("grid.fdb"); }
-
-    void SetUp() override { FormatSettings() = FormatSettingsFor(QLocale::c()); }
-
-    // Opens a table and shows it in a grid with the given columns that fits `rows` data rows.
-    void Show(const std::string& table, std::initializer_list<const char*> columns, int rows = 5) {
-        dataSet = OpenTable(Database(), table);
-        source = std::make_unique<TDataSource>("DataSource1");
-        source->SetDataSet(dataSet.get());
-        grid = std::make_unique<TDBGrid>();
-        grid->setObjectName(QStringLiteral("DBGrid1"));
-        grid->Columns().AddFields(columns);
-        grid->SetDataSource(source.get());
-        grid->resize(600, 200);
-        grid->show();
-        grid->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(grid.get()));
-        grid->setFocus();
-        FitRows(rows);
-    }
-
-    // Sizes the grid so that `rows` whole data rows fit, with half a row to spare.
-    void FitRows(int rows) {
-        for (int i = 0; i < 3; ++i) {
-            int pitch = grid->RowHeight(1) + 1;
-            int wanted = grid->RowHeight(0) + 1 + rows * pitch + pitch / 2;
-            grid->resize(grid->width(), grid->height() + wanted - grid->viewport()->height());
-        }
-    }
-
-    QPoint CellCentre(int col, int row) const { return grid->CellRect(col, row).center(); }
-
-    void TearDown() override {
-        grid.reset();
-        source.reset();
-        dataSet.reset();
-    }
-
-    std::unique_ptr<TSimpleDataSet> dataSet;
-    std::unique_ptr<TDataSource> source;
-    std::unique_ptr<TDBGrid> grid;
-
-private:
-    static TempDir* dir_;
-};
-
-TempDir* GridTest::dir_ = nullptr;
 
 TEST_F(GridTest, LayoutFollowsTheDatasetOpenAndClosed) {
     Show("K100", {"KEYWORD_NO", "KEY_WORD", "TS", "MISSING"});
@@ -337,9 +257,9 @@ TEST_F(GridTest, ScrollingOneRowPaintsOnlyTheUncoveredRowAndTheChangedCells) {
     EXPECT_LE(double(recorder.Area()) / (dataArea.width() * dataArea.height()), 0.35);
 
     // What the screen shows is what a full repaint shows.
-    QImage shown = grid->screen()->grabWindow(grid->winId()).toImage();
-    QImage fresh = grid->grab().toImage();
-    QRect area(grid->viewport()->mapTo(grid.get(), QPoint(0, 0)), grid->viewport()->size());
+    QImage shown = window->screen()->grabWindow(window->winId()).toImage();
+    QImage fresh = window->grab().toImage();
+    QRect area(grid->viewport()->mapTo(window.get(), QPoint(0, 0)), grid->viewport()->size());
     EXPECT_EQ(shown.copy(area).convertToFormat(QImage::Format_RGB32),
               fresh.copy(area).convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(grid->CellText(1, 5), "6");
