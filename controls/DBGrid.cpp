@@ -197,9 +197,20 @@ void TColumn::Changed() {
 }
 
 TColumn& TDBGridColumns::Add() {
+    if (!customized_)
+        columns_.clear(); // the columns that followed the fields give way
+    customized_ = true;
     columns_.push_back(std::make_unique<TColumn>(*this));
     grid_.d->RequestLayout();
     return *columns_.back();
+}
+
+void TDBGridColumns::FollowFields(const std::vector<TField*>& fields) {
+    columns_.clear();
+    for (TField* field : fields) {
+        columns_.push_back(std::make_unique<TColumn>(*this));
+        columns_.back()->fieldName_ = QString::fromStdString(field->FieldName());
+    }
 }
 
 void TDBGridColumns::AddFields(std::initializer_list<const char*> fieldNames) {
@@ -210,6 +221,7 @@ void TDBGridColumns::AddFields(std::initializer_list<const char*> fieldNames) {
 
 void TDBGridColumns::Clear() {
     columns_.clear();
+    customized_ = false;
     grid_.d->RequestLayout();
 }
 
@@ -385,6 +397,8 @@ int TDBGrid::Private::DefaultColumnWidth(const TColumn& column) const {
 // ---- Layout ---------------------------------------------------------------------------------
 
 void TDBGrid::Private::RequestLayout() {
+    if (inLayout)
+        return; // the layout under way takes it in
     LayoutScope scope(q);
 }
 
@@ -395,6 +409,13 @@ void TDBGrid::Private::Layout() {
         ~Done() { flag = false; }
     } done{inLayout};
     indicatorOffset = Has(TDBGridOption::dgIndicator) ? 1 : 0;
+    if (columns.State() == TDBGridColumnsState::csDefault) {
+        std::vector<TField*> fields;
+        if (TDataSet* dataSet = link.DataSet(); link.Active() && dataSet)
+            for (int i = 0; i < dataSet->FieldCount(); ++i)
+                fields.push_back(&dataSet->Fields(i));
+        columns.FollowFields(fields);
+    }
     fieldMap.clear();
     if (link.Active()) {
         TDataSet* dataSet = link.DataSet();
@@ -893,6 +914,8 @@ void TDBGrid::Private::DrawDataCell(QPainter& painter, const QRect& rect, int c,
         option.backgroundColor = q.palette().color(QPalette::Highlight);
         q.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &q);
     }
+    if (link.Active() && q.OnDrawDataCell && columns.State() == TDBGridColumnsState::csDefault)
+        q.OnDrawDataCell(q, painter, rect, FieldOf(c), state);
     if (link.Active() && q.OnDrawColumnCell)
         q.OnDrawColumnCell(q, painter, rect, ColumnIndex(c), *column, state);
 }

@@ -162,6 +162,7 @@ public:
     void Changed();
 
 private:
+    friend class TDBGridColumns;
     TDBGridColumns& owner_;
     QString fieldName_;
     bool visible_ = true;
@@ -173,8 +174,11 @@ private:
     TColumnTitle title_;
 };
 
-// The column list of a grid. Columns added here are the grid's stored columns: the list is fixed
-// and does not follow the dataset's fields.
+enum class TDBGridColumnsState { csDefault, csCustomized };
+
+// The column list of a grid. Until a column is added it is in its default state and follows the
+// dataset's fields, one column per field; columns added here are the grid's stored columns, and
+// the list is then fixed and no longer follows the dataset.
 class TDBGridColumns {
 public:
     explicit TDBGridColumns(TDBGrid& grid) : grid_(grid) {}
@@ -187,13 +191,22 @@ public:
     TColumn& Add();
     // Adds a column for each name, in order.
     void AddFields(std::initializer_list<const char*> fieldNames);
+    // Removes every column; the list returns to its default state.
     void Clear();
     int IndexOf(const TColumn& column) const;
     // Moves a column from one position to another.
     void Move(int from, int to);
+    TDBGridColumnsState State() const noexcept {
+        return customized_ ? TDBGridColumnsState::csCustomized : TDBGridColumnsState::csDefault;
+    }
 
 private:
+    friend class TDBGrid;
+    // In the default state: one column per field of the dataset (none while it is closed).
+    void FollowFields(const std::vector<TField*>& fields);
+
     TDBGrid& grid_;
+    bool customized_ = false;
     std::vector<std::unique_ptr<TColumn>> columns_;
 };
 

@@ -1,6 +1,7 @@
 // Editing in the data grid: the in-place editor, the key map, inserting, appending, deleting,
 // cancelling, leaving the grid and dragging columns, driven with real key and mouse events.
 
+#include "Errors.h"
 #include "Glyphs.h"
 #include "GridFixture.h"
 
@@ -277,6 +278,17 @@ TEST_F(GridEditTest, InputMethodTextGoesIntoTheCell) {
     refused.setCommitString(QStringLiteral("日本"));
     QApplication::sendEvent(QApplication::focusWidget(), &refused);
     EXPECT_EQ(Editor()->text(), "-2");
+}
+
+TEST_F(GridEditTest, APostRefusedForARequiredFieldOpensTheEditorOnIt) {
+    ShowKeywords(3, 100);
+    Key(Qt::Key_Down);
+    Type("only a word");
+    EXPECT_THROW(dataSet->Post(), EDatabaseError); // KEYWORD_NO is required
+    EXPECT_EQ(grid->SelectedIndex(), 0);
+    EXPECT_TRUE(EditorOpen());
+    EXPECT_EQ(dataSet->State(), TDataSetState::dsInsert);
+    EXPECT_EQ(FieldText("KEY_WORD"), "only a word");
 }
 
 TEST_F(GridEditTest, ColumnsAreMovedAndResizedWithTheMouseInMemory) {

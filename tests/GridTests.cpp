@@ -13,6 +13,7 @@
 #include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -58,6 +59,27 @@ TEST_F(GridTest, LayoutFollowsTheDatasetOpenAndClosed) {
     EXPECT_FALSE(grid->TabStop(1));
     EXPECT_FALSE(grid->verticalScrollBar()->isVisible());
     EXPECT_EQ(grid->Columns().Count(), 4); // the stored columns never change
+}
+
+TEST_F(GridTest, WithoutStoredColumnsTheGridFollowsTheFields) {
+    Show("K2", {});
+    ASSERT_EQ(grid->Columns().State(), TDBGridColumnsState::csDefault);
+    QStringList titles;
+    for (int i = 0; i < grid->Columns().Count(); ++i)
+        titles << grid->Columns()[i].Title().Caption();
+    EXPECT_EQ(titles, QStringList({"KEYWORD_NO", "ID", "KEY_WORD", "USER_NAME", "TS"}));
+    // Each painted data cell is reported with its field; both rows of the columns in view.
+    int drawn = 0;
+    QSet<QString> fields;
+    grid->OnDrawDataCell = [&](TDBGrid&, QPainter&, const QRect&, TField* field, TGridDrawState) {
+        ++drawn;
+        fields << QString::fromStdString(field->FieldName());
+    };
+    grid->viewport()->repaint();
+    EXPECT_TRUE(fields.contains("KEYWORD_NO") && fields.contains("ID"));
+    EXPECT_EQ(drawn, 2 * fields.size());
+    dataSet->Close();
+    EXPECT_EQ(grid->Columns().Count(), 0);
 }
 
 TEST_F(GridTest, RowsAndBufferFollowTheRecordsThatFit) {
