@@ -28,7 +28,8 @@ namespace {
 constexpr int kIndicatorWidth = 11;
 constexpr int kNoFieldWidth = 64;
 constexpr int kTextMargin = 2;
-constexpr int kRowMargin = 4;
+constexpr double kRowHeight = 17.0;
+constexpr double kLineHeight = 13.0;
 
 // Runs a layout request for its scope.
 class LayoutScope {
@@ -282,12 +283,20 @@ void TGridDataLink::FocusControl(TField* field) {
 
 TDBGrid::Private::Private(TDBGrid& grid) : q(grid), link(*this), columns(grid) {}
 
+namespace {
+// One line of text and its margin: 17 pixels where a line is 13 high (the layout's font at the
+// window's base size), growing with the line as the window's layout grows with its font.
+int LineRowHeight(const QFont& font) {
+    return static_cast<int>(std::lround(QFontMetrics(font).height() * kRowHeight / kLineHeight));
+}
+} // namespace
+
 int TDBGrid::Private::DataRowHeight() const {
-    return QFontMetrics(q.font()).height() + kRowMargin;
+    return LineRowHeight(q.font());
 }
 
 int TDBGrid::Private::TitleRowHeight() const {
-    return QFontMetrics(q.TitleFont()).height() + kRowMargin;
+    return LineRowHeight(q.TitleFont());
 }
 
 int TDBGrid::Private::FixedWidth() const {

@@ -38,7 +38,6 @@ TEST_F(GridTest, LayoutFollowsTheDatasetOpenAndClosed) {
     EXPECT_EQ(grid->ColWidth(2), zero * 100 + 4);                      // VARCHAR(100)
     EXPECT_EQ(grid->ColWidth(3), zero * 34 + 4);                       // timestamp
     EXPECT_EQ(grid->ColWidth(4), 64);                                  // no such field
-    EXPECT_EQ(grid->RowHeight(1), metrics.height() + 4);
     EXPECT_EQ(grid->Columns()[3].Title().Caption(), "MISSING");
     EXPECT_EQ(grid->Columns()[0].Alignment(), TAlignment::taRightJustify);
     EXPECT_EQ(grid->Columns()[1].Alignment(), TAlignment::taLeftJustify);
@@ -313,6 +312,9 @@ TEST(MainFormGrids, BothGridsStandAtTheirPlacesWithTheirColumns) {
               QStringList({"KEYWORD_NO", "ID", "KEY_WORD", "USER_NAME", "TS"}));
     EXPECT_EQ(names(*form.DBGrid2), QStringList({"INPUTNO", "TITLE", "USER_NAME", "TS"}));
     EXPECT_EQ(form.DBGrid1->RowCount(), 2);
+    // 17 pixels at the layout's base size, scaled with the window.
+    EXPECT_EQ(form.DBGrid1->RowHeight(0), std::lround(17 * form.LayoutScale()));
+    EXPECT_EQ(form.DBGrid2->RowHeight(1), std::lround(17 * form.LayoutScale()));
     // Tab order: the grids first.
     QStringList order;
     for (QWidget* w = form.nextInFocusChain(); w != &form; w = w->nextInFocusChain())
