@@ -99,6 +99,9 @@ void TMainForm::CreateControls() {
     // the one the layout was made with, the text is not cut.
     for (QLabel* label : {Label1, Label2})
         label->resize(label->size().expandedTo(label->sizeHint()));
+    DBGrid1 = CreateGrid("DBGrid1", 48, 58, 417, 110,
+                         {"KEYWORD_NO", "ID", "KEY_WORD", "USER_NAME", "TS"});
+    DBGrid2 = CreateGrid("DBGrid2", 48, 224, 417, 105, {"INPUTNO", "TITLE", "USER_NAME", "TS"});
 
     auto button = [this](const char* name, const QString& caption, int left, int top) {
         auto* b = new QPushButton(caption, this);
@@ -108,8 +111,8 @@ void TMainForm::CreateControls() {
         Place(b, left, top, 75, 25);
         return b;
     };
-    // Tab order follows creation among the focusable controls: Button1, LogonButton,
-    // DatabaseNameEdit, ShowKeywordButton, MemoButton (after the grids and navigators).
+    // Tab order: DBGrid1, DBGrid2, Button1, LogonButton, DatabaseNameEdit, ShowKeywordButton,
+    // MemoButton (the navigators come after their grids).
     Button1 = button("Button1", QStringLiteral("終了"), 175, 0);
     LogonButton = button("LogonButton", QStringLiteral("Logon"), 248, 0);
     DatabaseNameEdit = new QLineEdit(this);
@@ -121,6 +124,8 @@ void TMainForm::CreateControls() {
     // Button1 and LogonButton overlap by two pixels; the later one lies on top.
     LogonButton->raise();
 
+    setTabOrder(DBGrid1, DBGrid2);
+    setTabOrder(DBGrid2, Button1);
     setTabOrder(Button1, LogonButton);
     setTabOrder(LogonButton, DatabaseNameEdit);
     setTabOrder(DatabaseNameEdit, ShowKeywordButton);
@@ -128,6 +133,18 @@ void TMainForm::CreateControls() {
 
     Connect(Button1, &TMainForm::Button1Click);
     Connect(LogonButton, &TMainForm::LogonButtonClick);
+}
+
+TDBGrid* TMainForm::CreateGrid(const char* name, int left, int top, int width, int height,
+                               std::initializer_list<const char*> fieldNames) {
+    auto* grid = new TDBGrid(this);
+    grid->setObjectName(QString::fromLatin1(name));
+    grid->BeginLayout();
+    grid->SetTitleFont(font());
+    grid->Columns().AddFields(fieldNames);
+    grid->EndLayout();
+    Place(grid, left, top, width, height);
+    return grid;
 }
 
 void TMainForm::CreateComponents() {
@@ -149,6 +166,8 @@ void TMainForm::CreateComponents() {
     SimpleDataSet2->Connection().SetConnected(true); // noted; connects when loading completes
     DataSource1->EndLoading();
     DataSource2->EndLoading();
+    DBGrid1->SetDataSource(DataSource1.get());
+    DBGrid2->SetDataSource(DataSource2.get());
 }
 
 void TMainForm::FormCreate(QObject*) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "DBGrid.h"
 #include "DataSource.h"
 #include "SimpleDataSet.h"
 
@@ -21,10 +22,12 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Controls, in the order the layout creates them. The grids and navigators have their
-    // places in the layout; their widgets come with the table views.
+    // Controls, in the order the layout creates them. The navigators have their places in the
+    // layout; their widgets come with the table views.
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
+    TDBGrid* DBGrid1 = nullptr;
+    TDBGrid* DBGrid2 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* LogonButton = nullptr;
     QLineEdit* DatabaseNameEdit = nullptr;
@@ -53,6 +56,8 @@ protected:
 
 private:
     void CreateControls();
+    TDBGrid* CreateGrid(const char* name, int left, int top, int width, int height,
+                        std::initializer_list<const char*> fieldNames);
     void CreateComponents();
     void Place(QWidget* control, int left, int top, int width, int height);
     void Connect(QPushButton* button, void (TMainForm::*handler)(QObject*));

@@ -3,6 +3,9 @@
 
 #include "ApplyBench.h"
 #include "OpenBench.h"
+#ifdef SORVANTO_BENCH_GRID
+#include "GridBench.h"
+#endif
 
 #include <Errors.h>
 
@@ -32,6 +35,13 @@ const CommandEntry kCommands[] = {
      "      Modifies M rows (default 10000) spread over the KEY_WORDS table in a cached\n"
      "      dataset and times ApplyUpdates against a plain loop of updates through the client\n"
      "      library.\n"},
+#ifdef SORVANTO_BENCH_GRID
+    {"grid", sorvanto::bench::RunGridBench,
+     "grid [--database PATH] [--rows N]\n"
+     "      Shows KEY_WORDS in an offscreen data grid of the window's size, on tables of 1000\n"
+     "      and of N rows (default 1000000; the small one beside PATH with \"-1k\" added), and\n"
+     "      times a full repaint, a step down from the bottom row and a thumb jump.\n"},
+#endif
 };
 
 void PrintUsage(std::ostream& out) {

@@ -390,7 +390,9 @@ void TDataSet::DoInsert(bool append) {
         if (static_cast<int>(window_.size()) > bufferCount_)
             window_.pop_back();
     }
-    bof_ = eof_ = false;
+    // An appended record stands past the last one: the dataset is at its end.
+    bof_ = false;
+    eof_ = append;
     SetState(TDataSetState::dsInsert);
     modified_ = false;
     SendEvent(TDataEvent::deDataSetChange);

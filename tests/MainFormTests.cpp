@@ -157,7 +157,7 @@ TEST(MainForm, LayoutPlacesEveryControlAndStartsLoggedOff) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     EXPECT_EQ(order,
-              (std::vector<QString>{"Button1", "LogonButton", "DatabaseNameEdit", "Button1"}));
+              (std::vector<QString>{"Button1", "LogonButton", "DatabaseNameEdit", "DBGrid1"}));
 }
 
 TEST(MainForm, AStoredDatabaseOutOfReachFailsTheLoading) {

@@ -1,0 +1,720 @@
+// The data grid's keyboard, in-place editor and editing rules. Layout and painting are in
+// DBGrid.cpp.
+
+#include "DBGrid.h"
+
+#include "DBGridPrivate.h"
+#include "Messages.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <exception>
+
+namespace sorvanto {
+
+namespace {
+constexpr int kEditorInset = 2;
+constexpr int kResizeZone = 3; // pixels either side of a column line that start resizing
+constexpr int kMinColumnWidth = 4;
+constexpr int kMoveScrollMs = 60;
+
+bool IsEditingState(TDataSetState state) {
+    return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
+}
+
+// Key presses that change the text of an edit box.
+bool ChangesText(QKeyEvent* event) {
+    for (QKeySequence::StandardKey key :
+         {QKeySequence::Paste, QKeySequence::Cut, QKeySequence::Undo, QKeySequence::Redo,
+          QKeySequence::Delete, QKeySequence::Backspace, QKeySequence::DeleteEndOfWord,
+          QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfLine,
+          QKeySequence::DeleteCompleteLine})
+        if (event->matches(key))
+            return true;
+    return event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
+}
+
+// The printable characters of a key's text (above 31, not DEL).
+QString PrintableText(const QString& text) {
+    QString printable;
+    for (QChar c : text)
+        if (c.unicode() > 31 && c.unicode() != 127)
+            printable += c;
+    return printable;
+}
+} // namespace
+
+// ---- The in-place editor --------------------------------------------------------------------
+
+bool TDBGrid::Private::CanEditShow() const {
+    return Has(TDBGridOption::dgEditing) && !Has(TDBGridOption::dgRowSelect) &&
+           (IsActiveControl() || Has(TDBGridOption::dgAlwaysShowEditor)) && layoutLock == 0 &&
+           !inLayout && link.Active() && ColumnOf(col) && row >= titleOffset;
+}
+
+void TDBGrid::Private::ShowEditor() {
+    editorMode = true;
+    UpdateEditor();
+}
+
+void TDBGrid::Private::HideEditor() {
+    editorMode = false;
+    if (!editor || !editorShown)
+        return;
+    const bool hadFocus = editor->hasFocus();
+    editorShown = false;
+    editor->hide();
+    if (hadFocus) {
+        selfFocus = true;
+        q.setFocus(Qt::OtherFocusReason);
+        selfFocus = false;
+    }
+}
+
+void TDBGrid::Private::InvalidateEditor() {
+    editorCol = -1;
+    editorRow = -1;
+    UpdateEditor();
+}
+
+void TDBGrid::Private::UpdateEditor() {
+    if (!editorMode)
+        return;
+    if (!CanEditShow()) {
+        HideEditor();
+        return;
+    }
+    const bool opening = !editorShown;
+    if (!editor) {
+        editor = new QLineEdit(q.viewport());
+        editor->setObjectName(QStringLiteral("InplaceEditor"));
+        editor->setFrame(false);
+        editor->setAttribute(Qt::WA_InputMethodEnabled);
+        // Every change of the text goes through the grid's keys: no menu, no dropping.
+        editor->setContextMenuPolicy(Qt::NoContextMenu);
+        editor->setAcceptDrops(false);
+        editor->installEventFilter(&q);
+        editor->hide();
+        QObject::connect(editor, &QLineEdit::textEdited, &q, [this] { EditorTextEdited(); });
+    }
+    TColumn* column = ColumnOf(col);
+    TField* field = FieldOf(col);
+    QRect rect = CellRect(col, row);
+    if (rect.isEmpty()) {
+        HideEditor();
+        editorMode = true;
+        return;
+    }
+    editor->setGeometry(rect);
+    editor->setFont(column->Font());
+    editor->setTextMargins(kEditorInset, 0, kEditorInset, 0);
+    const bool textField = field && (field->DataType() == TFieldType::ftString ||
+                                     field->DataType() == TFieldType::ftWideString);
+    editor->setMaxLength(textField && field->Size() > 0 ? field->Size() : 32767);
+    editor->setReadOnly(column->ReadOnly());
+    if (opening || editorCol != col || editorRow != row) {
+        if (!link.Modified) {
+            feedingEditor = true;
+            editor->setText(editText);
+            feedingEditor = false;
+        }
+        editor->selectAll();
+    }
+    editorCol = col;
+    editorRow = row;
+    editorShown = true;
+    editor->show();
+    if (IsActiveControl() && !editor->hasFocus()) {
+        selfFocus = true;
+        editor->setFocus(Qt::OtherFocusReason);
+        selfFocus = false;
+    }
+}
+
+void TDBGrid::Private::LoadEditText() {
+    TField* field = FieldOf(col);
+    editText = field && link.Active() ? EditText(*field, field->Value()) : QString();
+    if (editor) {
+        feedingEditor = true;
+        editor->setText(editText);
+        feedingEditor = false;
+    }
+}
+
+void TDBGrid::Private::EditorTextEdited() {
+    // The mark was set when the key was let through; a change that came another way still
+    // counts as the operator's.
+    if (!feedingEditor && link.Editing())
+        link.Modified = true;
+}
+
+// ---- Editing rules --------------------------------------------------------------------------
+
+bool TDBGrid::Private::CanEditModify() {
+    if (readOnly || !link.Active() || link.ReadOnly())
+        return false;
+    TColumn* column = ColumnOf(col);
+    TField* field = FieldOf(col);
+    if (!column || column->ReadOnly() || !field || !FieldCanModify(*field) ||
+        IsNonTextKind(field->DataType()))
+        return false;
+    link.Edit();
+    if (!link.Editing())
+        return false;
+    link.Modified = true;
+    return true;
+}
+
+bool TDBGrid::Private::AcceptTyping(const QString& text) {
+    TField* field = FieldOf(col);
+    if (field) {
+        for (QChar c : text) {
+            if (!FieldAcceptsChar(*field, c)) {
+                QApplication::beep();
+                return false;
+            }
+        }
+    }
+    return CanEditModify();
+}
+
+void TDBGrid::Private::UpdateData() {
+    if (!link.Modified)
+        return;
+    TField* field = FieldOf(col);
+    const QString text = editor ? editor->text() : editText;
+    if (field && EditText(*field, field->Value()) != text)
+        SetFieldText(*field, text); // a refused text leaves the mark set
+    link.Modified = false;
+}
+
+void TDBGrid::Private::RowDown() {
+    TDataSet* dataSet = link.DataSet();
+    if (dataSet->State() == TDataSetState::dsInsert && !dataSet->Modified() && !link.Modified) {
+        if (link.Eof())
+            return;
+        dataSet->Cancel();
+    } else {
+        MoveBy(1);
+    }
+    if (link.Eof() && dataSet->CanModify() && !readOnly && Has(TDBGridOption::dgEditing))
+        dataSet->Append();
+}
+
+void TDBGrid::Private::RowUp() {
+    TDataSet* dataSet = link.DataSet();
+    if (dataSet->State() == TDataSetState::dsInsert && !dataSet->Modified() && link.Eof() &&
+        !link.Modified) {
+        dataSet->Cancel();
+        return;
+    }
+    MoveBy(-1);
+}
+
+void TDBGrid::Private::NextPrevCell(bool next) {
+    const int start = col;
+    const int last = q.ColCount() - 1;
+    if (last < indicatorOffset)
+        return;
+    int c = col;
+    do {
+        if (next) {
+            if (++c > last) {
+                RowDown();
+                c = indicatorOffset;
+            }
+        } else {
+            if (--c < indicatorOffset) {
+                RowUp();
+                c = last;
+            }
+        }
+        if (c == start)
+            return;
+    } while (!q.TabStop(c));
+    MoveCol(c, 0);
+}
+
+void TDBGrid::Private::CancelStep() {
+    if (link.Modified) {
+        // Throw the typing away.
+        LoadEditText();
+        if (editor)
+            editor->end(false);
+        link.Modified = false;
+    } else if (IsEditingState(link.DataSet()->State())) {
+        link.DataSet()->Cancel();
+    }
+    if (!Has(TDBGridOption::dgAlwaysShowEditor))
+        HideEditor();
+}
+
+void TDBGrid::Private::DeleteRecord() {
+    TDataSet* dataSet = link.DataSet();
+    if (readOnly || dataSet->IsEmpty() || !dataSet->CanModify())
+        return;
+    if (Has(TDBGridOption::dgConfirmDelete) &&
+        ShowMessageDialog(QStringLiteral("レコードを削除しますか？"), TMsgDlgType::mtConfirmation,
+                          TMsgDlgButtons(mbOK) | mbCancel) == mrCancel)
+        return;
+    dataSet->Delete();
+}
+
+bool TDBGrid::Private::IsLeaving(QWidget* next, Qt::FocusReason reason) const {
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        return false;
+    if (!next || next == &q || next == editor)
+        return false;
+    return next->window() == q.window();
+}
+
+void TDBGrid::Private::LeavingGrid() {
+    if (editor && editorShown) {
+        // Hidden, text kept; it shows again when the grid takes the focus back.
+        editor->hide();
+        editorShown = false;
+    }
+    if (!link.Active())
+        return;
+    try {
+        TDataSet* dataSet = link.DataSet();
+        if (Has(TDBGridOption::dgCancelOnExit) && dataSet->State() == TDataSetState::dsInsert &&
+            !dataSet->Modified() && !link.Modified)
+            dataSet->Cancel();
+        else
+            UpdateData();
+    } catch (...) {
+        // Back to the grid, and the error to the operator once the focus change is over.
+        std::exception_ptr error = std::current_exception();
+        QTimer::singleShot(0, &q, [this, error] {
+            q.setFocus(Qt::OtherFocusReason);
+            if (editorMode)
+                UpdateEditor();
+            std::rethrow_exception(error);
+        });
+    }
+}
+
+// ---- The key map ----------------------------------------------------------------------------
+
+bool TDBGrid::Private::KeyDown(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool shift = mods & Qt::ShiftModifier;
+    const bool alt = mods & Qt::AltModifier;
+    const int key = event->key();
+    if (!link.Active())
+        return true; // every key is ignored while inactive
+    TDataSet* dataSet = link.DataSet();
+    const bool rowSelect = Has(TDBGridOption::dgRowSelect);
+    const bool singleColumn = q.ColCount() - indicatorOffset <= 1;
+    auto toTop = [&] { MoveBy(-link.ActiveRecord()); };
+    auto toBottom = [&] { MoveBy(link.BufferCount() - link.ActiveRecord() - 1); };
+    auto firstColumn = [&] { MoveCol(indicatorOffset, 1); };
+    auto lastColumn = [&] { MoveCol(q.ColCount() - 1, -1); };
+    switch (key) {
+    case Qt::Key_Up:
+        ctrl ? toTop() : RowUp();
+        return true;
+    case Qt::Key_Down:
+        ctrl ? toBottom() : RowDown();
+        return true;
+    case Qt::Key_PageUp:
+        ctrl ? toTop() : void(MoveBy(-VisibleRows()));
+        return true;
+    case Qt::Key_PageDown:
+        ctrl ? toBottom() : void(MoveBy(VisibleRows()));
+        return true;
+    case Qt::Key_Left:
+        if (rowSelect)
+            RowUp();
+        else if (ctrl)
+            firstColumn();
+        else
+            MoveCol(col - 1, -1);
+        return true;
+    case Qt::Key_Right:
+        if (rowSelect)
+            RowDown();
+        else if (ctrl)
+            lastColumn();
+        else
+            MoveCol(col + 1, 1);
+        return true;
+    case Qt::Key_Home:
+        if (ctrl || rowSelect || singleColumn)
+            dataSet->First();
+        else
+            firstColumn();
+        return true;
+    case Qt::Key_End:
+        if (ctrl || rowSelect || singleColumn)
+            dataSet->Last();
+        else
+            lastColumn();
+        return true;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        if (!alt)
+            NextPrevCell(key == Qt::Key_Tab && !shift);
+        return true;
+    case Qt::Key_Insert:
+        if (!shift && !ctrl && !alt && dataSet->CanModify() && !readOnly &&
+            Has(TDBGridOption::dgEditing))
+            dataSet->Insert();
+        return true;
+    case Qt::Key_Escape:
+        CancelStep();
+        return true;
+    case Qt::Key_F2:
+        ShowEditor();
+        return true;
+    case Qt::Key_Delete:
+        if (ctrl) {
+            DeleteRecord();
+            return true;
+        }
+        return false;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!Has(TDBGridOption::dgAlwaysShowEditor)) {
+            UpdateData();
+            if (editorMode && editorShown)
+                HideEditor();
+            else
+                ShowEditor();
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TDBGrid::Private::EditorKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool alt = mods & Qt::AltModifier;
+    const bool forward = Has(TDBGridOption::dgAlwaysShowEditor);
+    const int key = event->key();
+    const bool noSelection = !editor->hasSelectedText();
+    const bool atStart = noSelection && editor->cursorPosition() == 0;
+    const bool atEnd = noSelection && editor->cursorPosition() == editor->text().size();
+    bool toGrid = false;
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        toGrid = true;
+        break;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        toGrid = !alt;
+        break;
+    case Qt::Key_Insert:
+        toGrid = mods == Qt::NoModifier;
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Home:
+        toGrid = forward && (ctrl || atStart);
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_End:
+        toGrid = forward && (ctrl || atEnd);
+        break;
+    case Qt::Key_Delete:
+        toGrid = ctrl && !(mods & Qt::ShiftModifier);
+        break;
+    case Qt::Key_F2:
+        // Inside the editor F2 puts the caret at the end.
+        editor->end(false);
+        return true;
+    default:
+        break;
+    }
+    if (toGrid) {
+        KeyDown(event);
+        return true;
+    }
+    if (ChangesText(event))
+        return !CanEditModify(); // dropped when the cell may not be modified
+    const QString printable = PrintableText(event->text());
+    if (!printable.isEmpty() && !ctrl)
+        return !AcceptTyping(printable);
+    return false;
+}
+
+// ---- Column resizing and moving -------------------------------------------------------------
+
+int TDBGrid::Private::ColumnBorderAt(const QPoint& pos) const {
+    if (!Has(TDBGridOption::dgColumnResize) || !titleOffset || pos.y() >= TitlePitch())
+        return -1;
+    for (int c = indicatorOffset; c < q.ColCount(); ++c) {
+        int width = colWidths[static_cast<size_t>(c)];
+        if (width <= 0)
+            continue;
+        int right = ColX(c) + width;
+        if (right < FixedWidth())
+            continue;
+        if (std::abs(pos.x() - right) <= kResizeZone)
+            return c;
+    }
+    return -1;
+}
+
+void TDBGrid::Private::MouseTitlePress(const QPoint& pos, int c) {
+    pressCol = c;
+    hotTitle = c;
+    if (int border = ColumnBorderAt(pos); border >= 0) {
+        mouseState = MouseState::ColumnResize;
+        sizingCol = border;
+        sizingOrigin = ColX(border);
+        sizingPos = pos.x();
+        q.viewport()->update();
+        return;
+    }
+    if (c < indicatorOffset) {
+        mouseState = MouseState::None;
+        return;
+    }
+    mouseState = MouseState::TitlePress;
+    moveTarget = c;
+    movePos = pos;
+    InvalidateCell(c, 0);
+}
+
+void TDBGrid::Private::MouseTitleMove(const QPoint& pos) {
+    movePos = pos;
+    if (mouseState == MouseState::ColumnResize) {
+        sizingPos = std::max(pos.x(), sizingOrigin + kMinColumnWidth);
+        q.viewport()->update();
+        return;
+    }
+    int c, r;
+    int under = CellAt(QPoint(pos.x(), 0), c, r) ? c : -1;
+    if (under != hotTitle) {
+        InvalidateCell(hotTitle, 0);
+        hotTitle = under;
+        InvalidateCell(hotTitle, 0);
+    }
+    if (!Has(TDBGridOption::dgColumnResize))
+        return;
+    if (under >= indicatorOffset && under != pressCol)
+        mouseState = MouseState::ColumnMove;
+    if (mouseState != MouseState::ColumnMove)
+        return;
+    if (under >= indicatorOffset)
+        moveTarget = under;
+    // Beyond the edge the grid scrolls sideways, one step every 60 ms.
+    const bool beyond = pos.x() < FixedWidth() || pos.x() >= q.viewport()->width();
+    if (beyond && !moveTimer) {
+        moveTimer = new QTimer(&q);
+        moveTimer->setInterval(kMoveScrollMs);
+        QObject::connect(moveTimer, &QTimer::timeout, &q, [this] { MoveTimerTick(); });
+    }
+    if (beyond && !moveTimer->isActive())
+        moveTimer->start();
+    else if (!beyond && moveTimer)
+        moveTimer->stop();
+    q.viewport()->update();
+}
+
+void TDBGrid::Private::MoveTimerTick() {
+    if (mouseState != MouseState::ColumnMove) {
+        moveTimer->stop();
+        return;
+    }
+    QScrollBar* bar = q.horizontalScrollBar();
+    const int step = std::max(1, bar->singleStep());
+    if (movePos.x() < FixedWidth())
+        bar->setValue(bar->value() - step);
+    else if (movePos.x() >= q.viewport()->width())
+        bar->setValue(bar->value() + step);
+    int c, r;
+    const int edge = movePos.x() < FixedWidth() ? FixedWidth() : q.viewport()->width() - 1;
+    if (CellAt(QPoint(edge, 0), c, r) && c >= indicatorOffset)
+        moveTarget = c;
+    q.viewport()->update();
+}
+
+void TDBGrid::Private::MouseTitleRelease(const QPoint& pos) {
+    const MouseState state = mouseState;
+    mouseState = MouseState::None;
+    if (moveTimer)
+        moveTimer->stop();
+    q.viewport()->update();
+    if (state == MouseState::ColumnResize) {
+        if (TColumn* column = ColumnOf(sizingCol))
+            column->SetWidth(std::max(kMinColumnWidth, sizingPos - sizingOrigin));
+        sizingCol = -1;
+        return;
+    }
+    if (state == MouseState::ColumnMove && moveTarget != pressCol) {
+        const int from = ColumnIndex(pressCol);
+        const int to = ColumnIndex(moveTarget);
+        const bool wasCurrent = pressCol == col;
+        columns.Move(from, to);
+        if (wasCurrent)
+            col = moveTarget;
+        LoadEditText();
+        if (q.OnColumnMoved)
+            q.OnColumnMoved(q, from, to);
+        return;
+    }
+    // Released where it started: a title click.
+    int c, r;
+    if (CellAt(pos, c, r) && r < titleOffset && c == pressCol && c >= indicatorOffset &&
+        Has(TDBGridOption::dgTitleClick)) {
+        if (TColumn* column = ColumnOf(c); column && q.OnTitleClick)
+            q.OnTitleClick(*column);
+    }
+}
+
+void TDBGrid::Private::PaintSizingMarks(QPainter& painter) {
+    const QColor ink = q.palette().color(QPalette::WindowText);
+    if (mouseState == MouseState::ColumnResize) {
+        painter.fillRect(QRect(sizingPos, 0, 1, q.viewport()->height()), ink);
+    } else if (mouseState == MouseState::ColumnMove && moveTarget >= indicatorOffset) {
+        // The marker stands on the side the column would go to.
+        int x = ColX(moveTarget);
+        if (moveTarget > pressCol)
+            x += colWidths[static_cast<size_t>(moveTarget)];
+        painter.fillRect(QRect(x - 1, 0, 3, TitlePitch()), ink);
+    }
+}
+
+// ---- The widget's editing side --------------------------------------------------------------
+
+bool TDBGrid::EditorMode() const {
+    return d->editorMode && d->editorShown;
+}
+
+void TDBGrid::SetEditorMode(bool value) {
+    if (value)
+        d->ShowEditor();
+    else
+        d->HideEditor();
+}
+
+QLineEdit* TDBGrid::InplaceEditor() const {
+    return d->editor;
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* event) {
+    if (d->KeyDown(event)) {
+        event->accept();
+        return;
+    }
+    const QString printable = PrintableText(event->text());
+    const bool typing = (!printable.isEmpty() && !(event->modifiers() & Qt::ControlModifier)) ||
+                        event->key() == Qt::Key_Backspace;
+    if (typing && d->CanEditShow()) {
+        // Typing opens the editor and goes into it as if typed there.
+        d->ShowEditor();
+        if (d->editor && d->editorShown) {
+            QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
+                           event->isAutoRepeat(), static_cast<ushort>(event->count()));
+            QApplication::sendEvent(d->editor, &copy);
+        }
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TDBGrid::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+    if (d->editorMode && !d->selfFocus)
+        d->UpdateEditor();
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+    if (d->IsLeaving(QApplication::focusWidget(), event->reason()))
+        d->LeavingGrid();
+}
+
+void TDBGrid::inputMethodEvent(QInputMethodEvent* event) {
+    // The start of a composition opens the editor, which takes the composition over.
+    if (!d->link.Active() || !d->CanEditShow()) {
+        event->ignore();
+        return;
+    }
+    d->ShowEditor();
+    if (d->editor && d->editorShown)
+        QApplication::sendEvent(d->editor, event);
+}
+
+QVariant TDBGrid::inputMethodQuery(Qt::InputMethodQuery query) const {
+    if (d->editor && d->editorShown)
+        return d->editor->inputMethodQuery(query);
+    if (query == Qt::ImEnabled)
+        return d->link.Active() && d->Has(TDBGridOption::dgEditing);
+    return QAbstractScrollArea::inputMethodQuery(query);
+}
+
+bool TDBGrid::focusNextPrevChild(bool next) {
+    // With dgTabs the grid keeps Tab and Shift+Tab for its cells.
+    if (d->Has(TDBGridOption::dgTabs))
+        return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+bool TDBGrid::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // The grid wants its keys before any shortcut of the window.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return ||
+            key->key() == Qt::Key_Enter || key->key() == Qt::Key_Delete) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != d->editor)
+        return QAbstractScrollArea::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return d->EditorKey(static_cast<QKeyEvent*>(event));
+    case QEvent::ShortcutOverride:
+        event->accept();
+        return true;
+    case QEvent::InputMethod: {
+        auto* input = static_cast<QInputMethodEvent*>(event);
+        const QString commit = input->commitString();
+        if (!commit.isEmpty() && !d->AcceptTyping(commit)) {
+            // The committed text may not go in: drop it, ending the composition.
+            QInputMethodEvent ended;
+            QApplication::sendEvent(d->editor, &ended);
+            return true;
+        }
+        return false;
+    }
+    case QEvent::FocusOut: {
+        auto* focus = static_cast<QFocusEvent*>(event);
+        if (d->IsLeaving(QApplication::focusWidget(), focus->reason()))
+            d->LeavingGrid();
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace sorvanto

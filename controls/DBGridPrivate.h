@@ -1,0 +1,185 @@
+#pragma once
+
+// The grid's private state, shared by its layout and painting (DBGrid.cpp) and its keyboard,
+// in-place editor and editing rules (DBGridEdit.cpp).
+
+#include "DBGrid.h"
+#include "DataSource.h"
+
+#include <QPoint>
+#include <QString>
+
+class QKeyEvent;
+class QLineEdit;
+class QPainter;
+class QTimer;
+
+namespace sorvanto {
+
+// The grid's connection to its data source; every reaction goes to the grid.
+class TGridDataLink : public TDataLink {
+public:
+    explicit TGridDataLink(TDBGrid::Private& grid) : grid_(grid) {}
+    // The in-place editor's text was changed by the operator and not yet written to the field.
+    bool Modified = false;
+
+protected:
+    void ActiveChanged() override;
+    void EditingChanged() override;
+    void DataSetChanged() override;
+    void DataSetScrolled(int distance) override;
+    void LayoutChanged() override;
+    void RecordChanged(TField* field) override;
+    void UpdateData() override;
+    void FocusControl(TField* field) override;
+
+private:
+    TDBGrid::Private& grid_;
+};
+
+struct TDBGrid::Private {
+    explicit Private(TDBGrid& grid);
+
+    TDBGrid& q;
+    TGridDataLink link;
+    TDBGridColumns columns;
+    TDBGridOptions options = TDBGridOptions::Defaults();
+    bool readOnly = false;
+    std::optional<QFont> titleFont;
+    std::optional<QColor> color;
+    std::optional<QColor> fixedColor;
+
+    // Layout.
+    int layoutLock = 0;
+    bool layoutPending = false;
+    bool inLayout = false;
+    std::vector<TField*> fieldMap; // per column
+    std::vector<int> colWidths;    // per grid column, the indicator first
+    int indicatorOffset = 1;
+    int titleOffset = 1;
+    int rowCount = 2;
+    int col = 1; // the current cell
+    int row = 1;
+    bool vbarShown = false;
+
+    // Mouse.
+    enum class MouseState { None, TitlePress, CellPress, ColumnResize, ColumnMove };
+    MouseState mouseState = MouseState::None;
+    int pressCol = -1;           // the cell where the press began
+    int hotTitle = -1;           // the title cell under the mouse
+    int sizingCol = -1;          // the column being resized
+    int sizingOrigin = 0;        // its left edge, in viewport coordinates
+    int sizingPos = 0;           // where the sizing line is drawn
+    int moveTarget = -1;         // where a moved column would go
+    QPoint movePos;              // last mouse position of a column move
+    QTimer* moveTimer = nullptr; // scrolls sideways while a moved column is beyond the edge
+    double wheelRemainder = 0;
+
+    // The in-place editor.
+    QLineEdit* editor = nullptr;
+    bool editorMode = false;
+    bool editorShown = false;
+    QString editText;   // the text as last taken over by the grid
+    int editorCol = -1; // the cell the editor was last placed on
+    int editorRow = -1;
+    bool feedingEditor = false; // the grid itself is setting the editor's text
+    bool selfFocus = false;
+
+    // ---- Geometry ------------------------------------------------------------------------
+    bool Has(TDBGridOption option) const { return options.Contains(option); }
+    int LineWidthV() const { return Has(TDBGridOption::dgColLines) ? 1 : 0; }
+    int LineWidthH() const { return Has(TDBGridOption::dgRowLines) ? 1 : 0; }
+    int DataRowHeight() const;
+    int TitleRowHeight() const;
+    int RowPitch() const { return DataRowHeight() + LineWidthH(); }
+    int TitlePitch() const { return titleOffset ? TitleRowHeight() + LineWidthH() : 0; }
+    int FixedWidth() const;
+    int HOffset() const;
+    int ColX(int c) const; // left edge of a grid column in viewport coordinates
+    int RowY(int r) const; // top edge of a grid row
+    int RowH(int r) const;
+    QRect CellRect(int c, int r) const;
+    // The grid cell under a viewport point; false outside every cell.
+    bool CellAt(const QPoint& pos, int& c, int& r) const;
+    int VisibleRows() const;
+    int ColumnIndex(int c) const { return c - indicatorOffset; }
+    TField* FieldOf(int c) const;
+    TColumn* ColumnOf(int c) const;
+    int DefaultColumnWidth(const TColumn& column) const;
+
+    // ---- Layout and the record window -----------------------------------------------------
+    void RequestLayout();
+    void Layout();
+    void UpdateRowCount();
+    void UpdateScrollBar();
+    void UpdateHorizontalBar();
+    void UpdateActive();
+    void ScrollColumnIntoView(int c);
+    void InvalidateCell(int c, int r);
+    void InvalidateRow(int r);
+    void InvalidateColumnOf(const TField* field);
+    void InvalidateIndicator(int r);
+
+    // ---- Moving ---------------------------------------------------------------------------
+    // Moves the current column; direction -1, 0 or +1.
+    void MoveCol(int target, int direction);
+    int MoveBy(int distance);
+    void ScrollBarAction(int action);
+    void ScrollBarReleased();
+    // Gives the grid the keyboard focus when it can take it; false when the focus stays
+    // elsewhere.
+    bool TakeFocus();
+    bool IsActiveControl() const;
+
+    // ---- Painting -------------------------------------------------------------------------
+    void Paint(QPainter& painter, const QRegion& region);
+    void DrawTitleCell(QPainter& painter, const QRect& rect, int c);
+    void DrawIndicatorCell(QPainter& painter, const QRect& rect, int r);
+    void DrawDataCell(QPainter& painter, const QRect& rect, int c, int r);
+    void DrawText(QPainter& painter, const QRect& rect, const QString& text, TAlignment alignment);
+
+    // ---- Reactions to the data link -------------------------------------------------------
+    void LinkActive();
+    void DataChanged();
+    void Scrolled(int distance);
+    void LayoutChangedReaction();
+    void EditingChanged();
+    void RecordChanged(TField* field);
+    void FocusField(TField* field);
+
+    // ---- Editing (DBGridEdit.cpp) ---------------------------------------------------------
+    bool CanEditShow() const;
+    void ShowEditor();
+    void HideEditor();
+    void UpdateEditor();
+    void InvalidateEditor();
+    void LoadEditText();
+    // Writes the editor's text to the field when the operator changed it.
+    void UpdateData();
+    bool CanEditModify();
+    // The key map; false when the key is not the grid's.
+    bool KeyDown(QKeyEvent* event);
+    // A key pressed in the editor: handed to the grid, dropped, or left to the editor (false).
+    bool EditorKey(QKeyEvent* event);
+    // Whether a typed text may go in: each character accepted by the field (else a beep) and
+    // the cell modifiable.
+    bool AcceptTyping(const QString& text);
+    void RowDown();
+    void RowUp();
+    void NextPrevCell(bool next);
+    void CancelStep();
+    void DeleteRecord();
+    void EditorTextEdited();
+    // The focus went from the grid to another control of its window.
+    void LeavingGrid();
+    // The focus left the grid or its editor for `next`: whether that is leaving the grid.
+    bool IsLeaving(QWidget* next, Qt::FocusReason reason) const;
+    void MouseTitlePress(const QPoint& pos, int c);
+    void MouseTitleMove(const QPoint& pos);
+    void MouseTitleRelease(const QPoint& pos);
+    void MoveTimerTick();
+    int ColumnBorderAt(const QPoint& pos) const;
+    void PaintSizingMarks(QPainter& painter);
+};
+
+} // namespace sorvanto
