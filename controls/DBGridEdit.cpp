@@ -128,6 +128,17 @@ void TDBGrid::Private::UpdateEditor() {
                                      field->DataType() == TFieldType::ftWideString);
     editor->setMaxLength(textField && field->Size() > 0 ? field->Size() : 32767);
     editor->setReadOnly(column->ReadOnly());
+    switch (column->Alignment()) {
+    case TAlignment::taLeftJustify:
+        editor->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        break;
+    case TAlignment::taRightJustify:
+        editor->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    case TAlignment::taCenter:
+        editor->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        break;
+    }
     if (opening || editorCol != col || editorRow != row) {
         if (!link.Modified) {
             feedingEditor = true;
