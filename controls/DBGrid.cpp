@@ -943,15 +943,14 @@ TDBGrid::TDBGrid(QWidget* parent)
     QScrollBar* bar = verticalScrollBar();
     bar->setTracking(false);
     connect(bar, &QScrollBar::actionTriggered, this,
-            [this](int action) { d->ScrollBarAction(action); });
-    connect(bar, &QScrollBar::sliderReleased, this, [this] { d->ScrollBarReleased(); });
+            [this](int action) { d->Guarded([this, action] { d->ScrollBarAction(action); }); });
+    connect(bar, &QScrollBar::sliderReleased, this,
+            [this] { d->Guarded([this] { d->ScrollBarReleased(); }); });
     d->Layout();
 }
 
-TDBGrid::~TDBGrid() {
-    // Leave the data source without running any reaction.
-    d->link.SetDataSource(nullptr);
-}
+// The link leaves its data source with the private state, without running any reaction.
+TDBGrid::~TDBGrid() = default;
 
 TDataSource* TDBGrid::DataSource() const {
     return d->link.DataSource();
@@ -1173,37 +1172,41 @@ void TDBGrid::mousePressEvent(QMouseEvent* event) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    if (!d->TakeFocus())
+    d->Guarded([this, event] { d->MousePress(event->position().toPoint()); });
+}
+
+void TDBGrid::Private::MousePress(const QPoint& pos) {
+    if (!TakeFocus())
         return;
     int c, r;
-    if (!d->CellAt(event->position().toPoint(), c, r)) {
-        d->mouseState = Private::MouseState::None;
+    if (!CellAt(pos, c, r)) {
+        mouseState = MouseState::None;
         return;
     }
-    if (r < d->titleOffset) {
-        d->UpdateData();
-        d->MouseTitlePress(event->position().toPoint(), c);
+    if (r < titleOffset) {
+        UpdateData();
+        MouseTitlePress(pos, c);
         return;
     }
-    if (!d->link.Active())
+    if (!link.Active())
         return;
-    if (c < d->indicatorOffset) {
-        d->MoveBy(r - d->row);
+    if (c < indicatorOffset) {
+        MoveBy(r - row);
         return;
     }
-    const bool wasCurrent = c == d->col && r == d->row;
-    d->UpdateData();
+    const bool wasCurrent = c == col && r == row;
+    UpdateData();
     if (!wasCurrent)
-        d->HideEditor();
-    if (r != d->row)
-        d->MoveBy(r - d->row);
-    d->MoveCol(c, 0);
-    d->mouseState = Private::MouseState::CellPress;
-    d->pressCol = c;
-    if (wasCurrent && c == d->col && r == d->row)
-        SetEditorMode(true);
+        HideEditor();
+    if (r != row)
+        MoveBy(r - row);
+    MoveCol(c, 0);
+    mouseState = MouseState::CellPress;
+    pressCol = c;
+    if (wasCurrent && c == col && r == row)
+        ShowEditor();
     else
-        d->InvalidateEditor();
+        InvalidateEditor();
 }
 
 void TDBGrid::mouseMoveEvent(QMouseEvent* event) {
@@ -1232,24 +1235,27 @@ void TDBGrid::mouseMoveEvent(QMouseEvent* event) {
 void TDBGrid::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
-    const QPoint pos = event->position().toPoint();
-    const auto state = d->mouseState;
-    if (state == Private::MouseState::TitlePress || state == Private::MouseState::ColumnResize ||
-        state == Private::MouseState::ColumnMove) {
-        d->MouseTitleRelease(pos);
+    d->Guarded([this, event] { d->MouseRelease(event->position().toPoint()); });
+}
+
+void TDBGrid::Private::MouseRelease(const QPoint& pos) {
+    const auto state = mouseState;
+    if (state == MouseState::TitlePress || state == MouseState::ColumnResize ||
+        state == MouseState::ColumnMove) {
+        MouseTitleRelease(pos);
         return;
     }
-    d->mouseState = Private::MouseState::None;
+    mouseState = MouseState::None;
     int c, r;
-    if (state == Private::MouseState::CellPress && d->CellAt(pos, c, r) && r >= d->titleOffset) {
-        if (TColumn* column = d->ColumnOf(c); column && OnCellClick)
-            OnCellClick(*column);
+    if (state == MouseState::CellPress && CellAt(pos, c, r) && r >= titleOffset) {
+        if (TColumn* column = ColumnOf(c); column && q.OnCellClick)
+            q.OnCellClick(*column);
     }
 }
 
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && OnDblClick)
-        OnDblClick(*this);
+        d->Guarded([this] { OnDblClick(*this); });
 }
 
 void TDBGrid::wheelEvent(QWheelEvent* event) {
@@ -1260,8 +1266,10 @@ void TDBGrid::wheelEvent(QWheelEvent* event) {
     int notches = static_cast<int>(d->wheelRemainder);
     d->wheelRemainder -= notches;
     // A notch down moves one record on, a notch up one record back.
-    for (int i = 0; i < std::abs(notches); ++i)
-        d->MoveBy(notches < 0 ? 1 : -1);
+    d->Guarded([this, notches] {
+        for (int i = 0; i < std::abs(notches); ++i)
+            d->MoveBy(notches < 0 ? 1 : -1);
+    });
 }
 
 } // namespace sorvanto

@@ -3,6 +3,7 @@
 
 #include "DBGrid.h"
 
+#include "Application.h"
 #include "DBGridPrivate.h"
 #include "Messages.h"
 
@@ -51,6 +52,13 @@ QString PrintableText(const QString& text) {
     return printable;
 }
 } // namespace
+
+void TDBGrid::Private::Guarded(const std::function<void()>& work) {
+    if (Application)
+        Application->Guarded(&q, work);
+    else
+        work();
+}
 
 // ---- The in-place editor --------------------------------------------------------------------
 
@@ -120,6 +128,17 @@ void TDBGrid::Private::UpdateEditor() {
                                      field->DataType() == TFieldType::ftWideString);
     editor->setMaxLength(textField && field->Size() > 0 ? field->Size() : 32767);
     editor->setReadOnly(column->ReadOnly());
+    switch (column->Alignment()) {
+    case TAlignment::taLeftJustify:
+        editor->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        break;
+    case TAlignment::taRightJustify:
+        editor->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    case TAlignment::taCenter:
+        editor->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        break;
+    }
     if (opening || editorCol != col || editorRow != row) {
         if (!link.Modified) {
             feedingEditor = true;
@@ -296,9 +315,11 @@ void TDBGrid::Private::LeavingGrid() {
         std::exception_ptr error = std::current_exception();
         QTimer::singleShot(0, &q, [this, error] {
             q.setFocus(Qt::OtherFocusReason);
-            if (editorMode)
-                UpdateEditor();
-            std::rethrow_exception(error);
+            Guarded([this, error] {
+                if (editorMode)
+                    UpdateEditor();
+                std::rethrow_exception(error);
+            });
         });
     }
 }
@@ -612,7 +633,9 @@ QLineEdit* TDBGrid::InplaceEditor() const {
 }
 
 void TDBGrid::keyPressEvent(QKeyEvent* event) {
-    if (d->KeyDown(event)) {
+    bool handled = true;
+    d->Guarded([&] { handled = d->KeyDown(event); });
+    if (handled) {
         event->accept();
         return;
     }
@@ -621,7 +644,7 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
                         event->key() == Qt::Key_Backspace;
     if (typing && d->CanEditShow()) {
         // Typing opens the editor and goes into it as if typed there.
-        d->ShowEditor();
+        d->Guarded([this] { d->ShowEditor(); });
         if (d->editor && d->editorShown) {
             QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
                            event->isAutoRepeat(), static_cast<ushort>(event->count()));
@@ -653,7 +676,7 @@ void TDBGrid::inputMethodEvent(QInputMethodEvent* event) {
         event->ignore();
         return;
     }
-    d->ShowEditor();
+    d->Guarded([this] { d->ShowEditor(); });
     if (d->editor && d->editorShown)
         QApplication::sendEvent(d->editor, event);
 }
@@ -690,15 +713,22 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
     if (watched != d->editor)
         return QAbstractScrollArea::eventFilter(watched, event);
     switch (event->type()) {
-    case QEvent::KeyPress:
-        return d->EditorKey(static_cast<QKeyEvent*>(event));
+    case QEvent::KeyPress: {
+        bool consumed = true;
+        d->Guarded([&] { consumed = d->EditorKey(static_cast<QKeyEvent*>(event)); });
+        return consumed;
+    }
     case QEvent::ShortcutOverride:
         event->accept();
         return true;
     case QEvent::InputMethod: {
         auto* input = static_cast<QInputMethodEvent*>(event);
         const QString commit = input->commitString();
-        if (!commit.isEmpty() && !d->AcceptTyping(commit)) {
+        // A failure on the way drops the text.
+        bool accepted = commit.isEmpty();
+        if (!accepted)
+            d->Guarded([&] { accepted = d->AcceptTyping(commit); });
+        if (!accepted) {
             // The committed text may not go in: drop it, ending the composition.
             QInputMethodEvent ended;
             QApplication::sendEvent(d->editor, &ended);

@@ -7,7 +7,9 @@
 #include "DataSource.h"
 
 #include <QPoint>
+
 #include <QString>
+#include <functional>
 
 class QKeyEvent;
 class QLineEdit;
@@ -85,6 +87,10 @@ struct TDBGrid::Private {
     bool feedingEditor = false; // the grid itself is setting the editor's text
     bool selfFocus = false;
 
+    // Runs an event handler's work: a failure goes to the application's error box here, never
+    // through the toolkit's event dispatch.
+    void Guarded(const std::function<void()>& work);
+
     // ---- Geometry ------------------------------------------------------------------------
     bool Has(TDBGridOption option) const { return options.Contains(option); }
     int LineWidthV() const { return Has(TDBGridOption::dgColLines) ? 1 : 0; }
@@ -124,6 +130,8 @@ struct TDBGrid::Private {
     // Moves the current column; direction -1, 0 or +1.
     void MoveCol(int target, int direction);
     int MoveBy(int distance);
+    void MousePress(const QPoint& pos);
+    void MouseRelease(const QPoint& pos);
     void ScrollBarAction(int action);
     void ScrollBarReleased();
     // Gives the grid the keyboard focus when it can take it; false when the focus stays

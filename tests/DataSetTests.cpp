@@ -208,8 +208,15 @@ TEST_F(TenRows, InsertAppendCancelAndDeleteKeepTheirPlaces) {
     EXPECT_EQ(ds->RecordCount(), 11);
     EXPECT_EQ(ds->UpdateStatus(), TUpdateStatus::usInserted);
 
+    // An appended record stands at the end; cancelled, it leaves the last record current.
+    ds->SetRecNo(4);
     ds->Append();
     EXPECT_EQ(Window(*ds), "7 8 9 10 new*");
+    EXPECT_TRUE(ds->Eof());
+    ds->Cancel();
+    EXPECT_EQ(Window(*ds), "6 7 8 9 10*");
+    EXPECT_EQ(ds->RecNo(), 11);
+    ds->Append();
     ds->FieldByName("ID").SetValue(std::int64_t(99));
     ds->Post();
     EXPECT_EQ(ds->RecNo(), 12);
