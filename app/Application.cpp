@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "DBNavigator.h"
 #include "Errors.h"
 #include "Messages.h"
 
@@ -46,9 +47,14 @@ QString TApplication::TitleFromFileName(const QString& path) {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     title_ = TitleFromFileName(ProgramFile());
     Application = this;
+    // The data-aware controls ask through the message dialog; every answer but Cancel agrees.
+    SetDeleteConfirmation([](const QString& text) {
+        return ShowMessageDialog(text, TMsgDlgType::mtConfirmation, mbOK | mbCancel) != mrCancel;
+    });
 }
 
 TApplication::~TApplication() {
+    SetDeleteConfirmation(nullptr);
     if (Application == this)
         Application = nullptr;
 }

@@ -66,6 +66,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     SimpleDataSet1->EndLoading();
     SimpleDataSet2->Connection().EndLoading();
     SimpleDataSet2->EndLoading();
+    DBNavigator1->EndLoading();
+    DBNavigator2->EndLoading();
     FormCreate(this);
 }
 
@@ -121,6 +123,9 @@ void TMainForm::CreateControls() {
     // Button1 and LogonButton overlap by two pixels; the later one lies on top.
     LogonButton->raise();
 
+    DBNavigator1 = CreateNavigator("DBNavigator1", 174, &TMainForm::DBNavigator1Click);
+    DBNavigator2 = CreateNavigator("DBNavigator2", 335, &TMainForm::DBNavigator2Click);
+
     setTabOrder(Button1, LogonButton);
     setTabOrder(LogonButton, DatabaseNameEdit);
     setTabOrder(DatabaseNameEdit, ShowKeywordButton);
@@ -128,6 +133,21 @@ void TMainForm::CreateControls() {
 
     Connect(Button1, &TMainForm::Button1Click);
     Connect(LogonButton, &TMainForm::LogonButtonClick);
+}
+
+TDBNavigator* TMainForm::CreateNavigator(const char* name, int top,
+                                         void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn)) {
+    auto* navigator = new TDBNavigator(this, name);
+    navigator->BeginLoading();
+    Place(navigator, 48, top, 234, 25);
+    navigator->SetVisibleButtons(
+        {nbFirst, nbPrior, nbNext, nbLast, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh});
+    navigator->SetParentShowHint(false);
+    navigator->SetShowHint(true);
+    navigator->OnClick = [this, handler](TDBNavigator* sender, TNavigateBtn button) {
+        (this->*handler)(sender, button);
+    };
+    return navigator;
 }
 
 void TMainForm::CreateComponents() {
@@ -149,6 +169,8 @@ void TMainForm::CreateComponents() {
     SimpleDataSet2->Connection().SetConnected(true); // noted; connects when loading completes
     DataSource1->EndLoading();
     DataSource2->EndLoading();
+    DBNavigator1->SetDataSource(DataSource1.get());
+    DBNavigator2->SetDataSource(DataSource2.get());
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -156,6 +178,8 @@ void TMainForm::FormCreate(QObject*) {
     ShowKeywordButton->setEnabled(false);
     MemoButton->setEnabled(false);
     DatabaseNameEdit->setText(QString());
+    DBNavigator1->SetEnabled(false);
+    DBNavigator2->SetEnabled(false);
 }
 
 void TMainForm::Button1Click(QObject*) {
@@ -182,6 +206,10 @@ void TMainForm::LogonButtonClick(QObject*) {
         ShowInformation(QStringLiteral("データベースに接続できませんでした"));
     }
 }
+
+void TMainForm::DBNavigator1Click(TDBNavigator*, TNavigateBtn) {}
+
+void TMainForm::DBNavigator2Click(TDBNavigator*, TNavigateBtn) {}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     // The window has no closing handler of its own: closing it ends the program.

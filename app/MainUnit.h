@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "DBNavigator.h"
 #include "DataSource.h"
 #include "SimpleDataSet.h"
 
@@ -21,7 +22,7 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Controls, in the order the layout creates them. The grids and navigators have their
+    // Controls, in the order the layout creates them. The grids have their
     // places in the layout; their widgets come with the table views.
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -30,6 +31,8 @@ public:
     QLineEdit* DatabaseNameEdit = nullptr;
     QPushButton* ShowKeywordButton = nullptr;
     QPushButton* MemoButton = nullptr;
+    TDBNavigator* DBNavigator1 = nullptr;
+    TDBNavigator* DBNavigator2 = nullptr;
 
     // Components.
     std::unique_ptr<TDataSource> DataSource1;
@@ -41,6 +44,8 @@ public:
     void FormCreate(QObject* sender);
     void Button1Click(QObject* sender);
     void LogonButtonClick(QObject* sender);
+    void DBNavigator1Click(TDBNavigator* sender, TNavigateBtn button);
+    void DBNavigator2Click(TDBNavigator* sender, TNavigateBtn button);
 
     // Layout positions as stored, for a screen whose "0" is 13 pixels high.
     static constexpr int kClientWidth = 484;
@@ -56,6 +61,8 @@ private:
     void CreateComponents();
     void Place(QWidget* control, int left, int top, int width, int height);
     void Connect(QPushButton* button, void (TMainForm::*handler)(QObject*));
+    TDBNavigator* CreateNavigator(const char* name, int top,
+                                  void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn));
 
     double scale_ = 1.0;
 };
