@@ -133,6 +133,8 @@ void TMainForm::CreateControls() {
 
     Connect(Button1, &TMainForm::Button1Click);
     Connect(LogonButton, &TMainForm::LogonButtonClick);
+    Connect(ShowKeywordButton, &TMainForm::ShowKeywordButtonClick);
+    Connect(MemoButton, &TMainForm::MemoButtonClick);
 }
 
 TDBNavigator* TMainForm::CreateNavigator(const char* name, int top,
@@ -207,9 +209,39 @@ void TMainForm::LogonButtonClick(QObject*) {
     }
 }
 
-void TMainForm::DBNavigator1Click(TDBNavigator*, TNavigateBtn) {}
+void TMainForm::ShowKeywordButtonClick(QObject*) {
+    OpenView(*SimpleDataSet1, "KEY_WORDS", *DBNavigator1);
+}
 
-void TMainForm::DBNavigator2Click(TDBNavigator*, TNavigateBtn) {}
+void TMainForm::MemoButtonClick(QObject*) {
+    OpenView(*SimpleDataSet2, "MEMO", *DBNavigator2);
+}
+
+void TMainForm::OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& navigator) {
+    TSQLConnection& connection = view.Connection();
+    connection.SetConnected(false);
+    view.SetActive(false);
+    connection.LoadParamsFromIniFile(kProfileFile);
+    connection.Params().SetValueOfName("Database", DatabaseNameEdit->text().toStdString());
+    connection.Params().SetValueOfName("drivername", "Firebird");
+    connection.Params().SetValueOfName("User_Name", "SYSDBA");
+    connection.Params().SetValueOfName("Password", "quillbarn");
+    view.DataSet().SetCommandType(TSQLCommandType::ctTable);
+    view.DataSet().SetCommandText(table);
+    view.SetActive(true);
+    connection.SetConnected(true);
+    navigator.SetEnabled(true);
+}
+
+// Every click on a view's navigator sends the view's pending changes at once; what the database
+// refuses stays pending for the next click.
+void TMainForm::DBNavigator1Click(TDBNavigator*, TNavigateBtn) {
+    SimpleDataSet1->ApplyUpdates(-1);
+}
+
+void TMainForm::DBNavigator2Click(TDBNavigator*, TNavigateBtn) {
+    SimpleDataSet2->ApplyUpdates(-1);
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     // The window has no closing handler of its own: closing it ends the program.

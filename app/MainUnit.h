@@ -44,6 +44,8 @@ public:
     void FormCreate(QObject* sender);
     void Button1Click(QObject* sender);
     void LogonButtonClick(QObject* sender);
+    void ShowKeywordButtonClick(QObject* sender);
+    void MemoButtonClick(QObject* sender);
     void DBNavigator1Click(TDBNavigator* sender, TNavigateBtn button);
     void DBNavigator2Click(TDBNavigator* sender, TNavigateBtn button);
 
@@ -61,6 +63,9 @@ private:
     void CreateComponents();
     void Place(QWidget* control, int left, int top, int width, int height);
     void Connect(QPushButton* button, void (TMainForm::*handler)(QObject*));
+    // Closes the view, drops what it held, and opens it anew on `table` with the path that stands
+    // in DatabaseNameEdit; then enables its navigator.
+    void OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& navigator);
     TDBNavigator* CreateNavigator(const char* name, int top,
                                   void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn));
 

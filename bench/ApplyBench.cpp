@@ -515,4 +515,14 @@ int RunApplyBench(const std::vector<std::string>& args) {
     return 0;
 }
 
+std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int64_t rows,
+                                          int rounds) {
+    std::vector<TargetRow> targets;
+    ChooseOrCheckTargets(database, targets, true, rows, 1);
+    std::vector<double> seconds;
+    for (int round = 0; round < rounds; ++round)
+        seconds.push_back(PlainUpdate(database, targets).seconds);
+    return seconds;
+}
+
 } // namespace sorvanto::bench

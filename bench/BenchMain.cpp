@@ -2,6 +2,9 @@
 // figures as "name: value" lines. It measures only; it judges nothing.
 
 #include "ApplyBench.h"
+#ifdef SORVANTO_BENCH_WITH_QT
+#include "ClickBench.h"
+#endif
 #include "OpenBench.h"
 
 #include <Errors.h>
@@ -32,6 +35,13 @@ const CommandEntry kCommands[] = {
      "      Modifies M rows (default 10000) spread over the KEY_WORDS table in a cached\n"
      "      dataset and times ApplyUpdates against a plain loop of updates through the client\n"
      "      library.\n"},
+#ifdef SORVANTO_BENCH_WITH_QT
+    {"click", sorvanto::bench::RunClickBench,
+     "click [--database PATH] [--rows N]\n"
+     "      Clicks Next on a record navigator (offscreen) over a keywords view of N rows, the\n"
+     "      window's apply step included: with nothing pending, and after one edited cell;\n"
+     "      beside the same single-row update and commit through the client library.\n"},
+#endif
 };
 
 void PrintUsage(std::ostream& out) {

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "BoxAnswers.h"
 #include "DBNavigator.h"
 #include "DataSource.h"
 #include "Glyphs.h"
@@ -21,60 +22,12 @@
 
 using namespace sorvanto;
 
+using test::AnswerNextBox;
+using test::EnabledButtons;
+using test::PressButton;
+using test::SeenBox;
+
 namespace {
-
-// What a modal box showed before it was answered.
-struct SeenBox {
-    bool seen = false;
-    QString caption;
-    QString text;
-    QStringList buttons;
-    QString defaultButton;
-};
-
-// Answers the next modal box with `answer` once it is shown, noting what it showed.
-void AnswerNextBox(SeenBox& seen, std::function<void(QWidget*)> answer) {
-    QTimer::singleShot(0, [&seen, answer] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (!box) {
-            AnswerNextBox(seen, answer);
-            return;
-        }
-        seen.seen = true;
-        seen.caption = box->windowTitle();
-        if (auto* message = qobject_cast<QMessageBox*>(box))
-            seen.text = message->text();
-        else
-            for (QLabel* label : box->findChildren<QLabel*>())
-                if (!label->text().isEmpty())
-                    seen.text = label->text();
-        for (QPushButton* button : box->findChildren<QPushButton*>()) {
-            seen.buttons << button->text();
-            if (button->isDefault())
-                seen.defaultButton = button->text();
-        }
-        answer(box);
-    });
-}
-
-void PressButton(QWidget* box, const QString& caption) {
-    for (QPushButton* button : box->findChildren<QPushButton*>())
-        if (button->text() == caption) {
-            QTest::mouseClick(button, Qt::LeftButton);
-            return;
-        }
-    ADD_FAILURE() << "no button " << caption.toStdString();
-    box->close();
-}
-
-// Which buttons are enabled, as a row of ten letters in button order, "." for a disabled one.
-std::string EnabledButtons(const TDBNavigator& navigator) {
-    static const char letters[] = "FPNLIDEPCR";
-    std::string row;
-    for (int i = 0; i < kNavButtonCount; ++i)
-        row += navigator.Button(static_cast<TNavigateBtn>(i))->isEnabled() ? letters[i] : '.';
-    return row;
-}
 
 const TNavButtonSet kWindowButtons{nbFirst, nbPrior, nbNext,   nbLast,   nbDelete,
                                    nbEdit,  nbPost,  nbCancel, nbRefresh};
@@ -108,16 +61,6 @@ protected:
             log.push_back("click " + std::to_string(button) + " at " + Current());
         };
         window.show();
-        // A box nobody answers fails the test instead of hanging it.
-        guard.setInterval(20000);
-        QObject::connect(&guard, &QTimer::timeout, [] {
-            if (QWidget* box = QApplication::activeModalWidget()) {
-                ADD_FAILURE() << "unexpected box: " << box->windowTitle().toStdString() << " "
-                              << box->findChild<QLabel*>()->text().toStdString();
-                box->close();
-            }
-        });
-        guard.start();
     }
     // The keyword number of the current record, "-" when there is none.
     std::string Current() const {
@@ -142,7 +85,7 @@ protected:
     QWidget window;
     TDBNavigator* nav = nullptr;
     std::vector<std::string> log;
-    QTimer guard;
+    test::BoxGuard guard;
 };
 
 // Fires a button's repeat timer once, as its expiry would.
@@ -273,11 +216,11 @@ TEST_F(Navigator, DeleteAsksAndEveryAnswerIsFollowedByOnClick) {
         SeenBox box;
         AnswerNextBox(box, c.act);
         Click(nbDelete);
-        ASSERT_TRUE(box.seen);
-        EXPECT_EQ(box.caption, "確認");
-        EXPECT_EQ(box.text, "レコードを削除しますか？");
-        EXPECT_EQ(box.buttons, (QStringList{"OK", "キャンセル"}));
-        EXPECT_EQ(box.defaultButton, "OK");
+        ASSERT_TRUE(box->seen);
+        EXPECT_EQ(box->caption, "確認");
+        EXPECT_EQ(box->text, "レコードを削除しますか？");
+        EXPECT_EQ(box->buttons, (QStringList{"OK", "キャンセル"}));
+        EXPECT_EQ(box->defaultButton, "OK");
         rows -= c.deleted ? 1 : 0;
         EXPECT_EQ(ds->RecordCount(), rows);
         ASSERT_EQ(log.size(), 2u);
@@ -293,10 +236,10 @@ TEST_F(Navigator, ARefusedPostShowsTheErrorAndRaisesNoOnClick) {
     ds->Open();
     ds->Insert();
     SeenBox box;
-    AnswerNextBox(box, [](QWidget* b) { QTest::keyClick(b, Qt::Key_Return); });
+    AnswerNextBox(box, test::PressEnter);
     Click(nbPost);
-    ASSERT_TRUE(box.seen);
-    EXPECT_EQ(box.text, "項目 'KEYWORD_NO' の値が必要です.");
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(box->text, "項目 'KEYWORD_NO' の値が必要です.");
     EXPECT_EQ(log, std::vector<std::string>{"before 7 at new"});
     EXPECT_EQ(ds->State(), TDataSetState::dsInsert);
     EXPECT_EQ(EnabledButtons(*nav).substr(6), ".PCR");
@@ -354,9 +297,9 @@ TEST_F(Navigator, AFailingRepeatStopsTheRepeating) {
     TNavButton* next = nav->Button(nbNext);
     QTest::mousePress(next, Qt::LeftButton);
     SeenBox box;
-    AnswerNextBox(box, [](QWidget* b) { QTest::keyClick(b, Qt::Key_Return); });
+    AnswerNextBox(box, test::PressEnter);
     FireRepeat(next);
-    ASSERT_TRUE(box.seen);
+    ASSERT_TRUE(box->seen);
     EXPECT_EQ(next->RepeatTimerId(), 0);
     EXPECT_FALSE(next->Down());
     QTest::mouseRelease(next, Qt::LeftButton);

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "BoxAnswers.h"
 #include "DBNavigator.h"
 #include "MainUnit.h"
 #include "TestSupport.h"
@@ -19,6 +20,9 @@
 #include <functional>
 
 using namespace sorvanto;
+using test::AnswerNextBox;
+using test::EnabledButtons;
+using test::SeenBox;
 
 namespace {
 
@@ -35,7 +39,7 @@ public:
                               "create table MEMO (INPUTNO integer not null primary key, TITLE "
                               "varchar(100), MEMO blob sub_type text)"});
         other_ = test::MakeConnection(database_, "Other");
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= 4; ++i) {
             other_->Execute("insert into KEY_WORDS values (?, ?)",
                             {std::int64_t(i), std::string("word ") + std::to_string(i)});
             other_->Execute("insert into MEMO values (?, ?, ?)",
@@ -47,6 +51,17 @@ public:
                "document.fdb\r\nUser_Name=sysdba\r\nPassword=masterkey\r\n";
     }
     const std::string& Database() const { return database_; }
+    // The value of a column of a table's row as the database holds it now; "<no row>" without it.
+    std::string Stored(const std::string& table, int key, const std::string& column) {
+        std::string keyColumn = table == "MEMO" ? "INPUTNO" : "KEYWORD_NO";
+        std::unique_ptr<TSQLResultSet> rows;
+        other_->Execute("select " + column + " from " + table + " where " + keyColumn + " = ?",
+                        {std::int64_t(key)}, &rows);
+        if (!rows->Next())
+            return "<no row>";
+        TValue value = rows->Reader().GetValue(0);
+        return IsNull(value) ? "<null>" : std::get<std::string>(value);
+    }
     const std::string& Path() const { return dir_.Path(); }
     // A second attachment: what the database holds, whatever the window's datasets say.
     TSQLConnection& Other() { return *other_; }
@@ -57,14 +72,6 @@ private:
     std::string database_;
     std::unique_ptr<TSQLConnection> other_;
 };
-
-std::string EnabledButtons(const TDBNavigator& navigator) {
-    static const char letters[] = "FPNLIDEPCR";
-    std::string row;
-    for (int i = 0; i < kNavButtonCount; ++i)
-        row += navigator.Button(static_cast<TNavigateBtn>(i))->isEnabled() ? letters[i] : '.';
-    return row;
-}
 
 } // namespace
 
@@ -99,4 +106,224 @@ TEST(TableViews, NavigatorsStandAtTheirPlacesDisabledByTheCreationHandler) {
     // Opened while the navigator is disabled: still all grey.
     form.DataSource2->DataSet()->Open();
     EXPECT_EQ(EnabledButtons(*form.DBNavigator2), "..........");
+}
+
+namespace {
+
+// The window, logged on, with the keywords view open; its boxes answered or, when nobody expects
+// them, failing the test.
+class TableView : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SeenBox info;
+        AnswerNextBox(info, test::PressEnter);
+        QTest::mouseClick(form.LogonButton, Qt::LeftButton);
+        ASSERT_TRUE(info->seen);
+        ASSERT_TRUE(form.ShowKeywordButton->isEnabled());
+        Open(form.ShowKeywordButton);
+        ASSERT_TRUE(keywords.Active());
+    }
+    // Presses a view's button; returns the text of the error box it showed, if any.
+    QString Open(QPushButton* viewButton) {
+        SeenBox error;
+        AnswerNextBox(error, test::PressEnter);
+        QTest::mouseClick(viewButton, Qt::LeftButton);
+        return error->seen ? error->text : QString();
+    }
+    void Click(TDBNavigator* navigator, TNavigateBtn button) {
+        QTest::mouseClick(navigator->Button(button), Qt::LeftButton);
+    }
+    // As typing into the grid does: the record goes into edit state and the cell gets the text.
+    void Type(TSimpleDataSet& view, int recNo, const std::string& column, const std::string& text) {
+        view.SetRecNo(recNo);
+        view.Edit();
+        view.FieldByName(column).SetValue(text);
+    }
+    std::string Shown(TSimpleDataSet& view, const std::string& column) {
+        return std::get<std::string>(view.FieldByName(column).Value());
+    }
+
+    Drives drives;
+    test::BoxGuard guard;
+    TMainForm form;
+    TSimpleDataSet& keywords = *form.SimpleDataSet1;
+    TSimpleDataSet& memos = *form.SimpleDataSet2;
+};
+
+} // namespace
+
+TEST_F(TableView, OpeningAViewSetsItsParametersAndEnablesOnlyItsNavigator) {
+    const TParamList& params = keywords.Connection().Params();
+    EXPECT_EQ(params.ValueOfName("Database"), "c:\\firebird\\document.fdb");
+    EXPECT_EQ(params.ValueOfName("drivername"), "Firebird");
+    EXPECT_EQ(params.ValueOfName("User_Name"), "SYSDBA");
+    EXPECT_EQ(params.ValueOfName("Password"), "quillbarn");
+    EXPECT_EQ(keywords.RecordCount(), 4);
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator1), "..NLIDE..R");
+    EXPECT_FALSE(memos.Active());
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator2), "..........");
+    EXPECT_FALSE(form.DBNavigator2->Enabled());
+
+    EXPECT_TRUE(Open(form.MemoButton).isEmpty());
+    EXPECT_TRUE(memos.Active());
+    EXPECT_EQ(memos.DataSet().CommandText(), "MEMO");
+    EXPECT_EQ(memos.Connection().Params().ValueOfName("Password"), "quillbarn");
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator2), "..NLIDE..R");
+}
+
+TEST_F(TableView, MovingPostingAndCancellingSendTheChangesAtOnce) {
+    Type(keywords, 1, "KEY_WORD", "moved");
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "moved");
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+
+    Type(keywords, 2, "KEY_WORD", "posted");
+    Click(form.DBNavigator1, nbPost);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "posted");
+
+    // Cancel drops the edit but sends what was posted before it.
+    Type(keywords, 3, "KEY_WORD", "posted earlier");
+    keywords.Post();
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 3, "KEY_WORD"), "word 3") << "pending until a click";
+    Type(keywords, 4, "KEY_WORD", "cancelled");
+    Click(form.DBNavigator1, nbCancel);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 3, "KEY_WORD"), "posted earlier");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 4, "KEY_WORD"), "word 4");
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "word 4");
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+
+    // Edit leaves browse mode only for the moment of the click.
+    Click(form.DBNavigator1, nbEdit);
+    EXPECT_EQ(keywords.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator1).substr(6), "E..R");
+}
+
+TEST_F(TableView, DeleteDeclinedStillSendsEarlierChangesAndAcceptedDeletesTheRow) {
+    Type(keywords, 1, "KEY_WORD", "kept");
+    keywords.Post();
+    keywords.SetRecNo(2);
+    SeenBox box;
+    AnswerNextBox(box, [](QWidget* b) { test::PressButton(b, "キャンセル"); });
+    Click(form.DBNavigator1, nbDelete);
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "kept");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "word 2");
+
+    SeenBox yes;
+    AnswerNextBox(yes, [](QWidget* b) { test::PressButton(b, "OK"); });
+    Click(form.DBNavigator1, nbDelete);
+    ASSERT_TRUE(yes->seen);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "<no row>");
+    EXPECT_EQ(keywords.RecordCount(), 3);
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+}
+
+TEST_F(TableView, RefreshRereadsButFailsWhileAChangeIsPending) {
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 3", {});
+    Click(form.DBNavigator1, nbRefresh);
+    keywords.SetRecNo(3);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "theirs");
+
+    Type(keywords, 1, "KEY_WORD", "pending");
+    keywords.Post();
+    SeenBox error;
+    AnswerNextBox(error, test::PressEnter);
+    Click(form.DBNavigator1, nbRefresh);
+    ASSERT_TRUE(error->seen);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1") << "no apply after a failure";
+    EXPECT_EQ(keywords.ChangeCount(), 1);
+
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "pending");
+    Click(form.DBNavigator1, nbRefresh);
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+}
+
+TEST_F(TableView, ARefusedChangeStaysPendingAndTheNextClickSendsItOnceTheCauseIsGone) {
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 1", {});
+    Type(keywords, 1, "KEY_WORD", "mine");
+    Type(keywords, 2, "KEY_WORD", "also mine");
+    Click(form.DBNavigator1, nbPost);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "theirs");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "also mine") << "the others go through";
+    EXPECT_EQ(keywords.ChangeCount(), 1);
+    keywords.SetRecNo(1);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "mine");
+
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(keywords.ChangeCount(), 1) << "sent again, refused again";
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'word 1' where KEYWORD_NO = 1", {});
+    Click(form.DBNavigator1, nbPrior);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "mine");
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+}
+
+TEST_F(TableView, ReopeningDropsUnappliedChangesOfThatViewOnly) {
+    ASSERT_TRUE(Open(form.MemoButton).isEmpty());
+    Type(memos, 1, "TITLE", "memo pending");
+    memos.Post();
+    Type(keywords, 1, "KEY_WORD", "posted, not sent");
+    keywords.Post();
+    Type(keywords, 2, "KEY_WORD", "being edited");
+
+    EXPECT_TRUE(Open(form.ShowKeywordButton).isEmpty());
+    EXPECT_EQ(keywords.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+    keywords.SetRecNo(1);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "word 1");
+    keywords.SetRecNo(2);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "word 2");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1");
+    // The memos view is untouched: still open, its change still pending, then sent by its own
+    // navigator.
+    EXPECT_TRUE(memos.Active());
+    EXPECT_EQ(memos.ChangeCount(), 1);
+    Click(form.DBNavigator2, nbNext);
+    EXPECT_EQ(drives.Stored("MEMO", 1, "TITLE"), "memo pending");
+    EXPECT_EQ(keywords.ChangeCount(), 0);
+}
+
+TEST_F(TableView, AWrongPathFailsAndLeavesTheViewClosedUntilACorrectedOne) {
+    form.DatabaseNameEdit->setText("c:\\firebird\\missing.fdb");
+    QString error = Open(form.ShowKeywordButton);
+    EXPECT_TRUE(error.contains("missing.fdb")) << error.toStdString();
+    EXPECT_FALSE(keywords.Active());
+    // The navigator, enabled by the earlier open, stays so with nothing to act on.
+    EXPECT_TRUE(form.DBNavigator1->Enabled());
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator1), "..........");
+    // The memos view was never opened: its navigator is not enabled by a failed open either.
+    error = Open(form.MemoButton);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(memos.Active());
+    EXPECT_FALSE(form.DBNavigator2->Enabled());
+
+    form.DatabaseNameEdit->setText("c:\\firebird\\document.fdb");
+    EXPECT_TRUE(Open(form.ShowKeywordButton).isEmpty());
+    EXPECT_EQ(keywords.RecordCount(), 4);
+    EXPECT_EQ(EnabledButtons(*form.DBNavigator1), "..NLIDE..R");
+}
+
+TEST_F(TableView, AnEmptyPathRemovesTheDatabaseLine) {
+    form.DatabaseNameEdit->clear();
+    QString error = Open(form.MemoButton);
+    EXPECT_FALSE(memos.Connection().Params().IndexOfName("Database") >= 0);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(memos.Active());
+    EXPECT_FALSE(form.DBNavigator2->Enabled());
+}
+
+TEST_F(TableView, APathTypedLaterServesTheNextViewOpenedAndNotTheOpenOne) {
+    std::string second = drives.Path() + "/c/firebird/second.fdb";
+    test::CreateDatabase(second, {"create table MEMO (INPUTNO integer not null primary key, TITLE "
+                                  "varchar(100), MEMO blob sub_type text)",
+                                  "insert into MEMO values (7, 'second title', 'second memo')"});
+    form.DatabaseNameEdit->setText("c:\\FIREBIRD\\second.fdb");
+    ASSERT_TRUE(Open(form.MemoButton).isEmpty());
+    EXPECT_EQ(memos.RecordCount(), 1);
+    EXPECT_EQ(Shown(memos, "TITLE"), "second title");
+
+    // The keywords view still works on the database it was opened with.
+    Type(keywords, 1, "KEY_WORD", "first database");
+    Click(form.DBNavigator1, nbPost);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "first database");
 }
