@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real program under Xvfb. With the demo profile and database it shows its window and the
-# exit button ends it with status 0. With the stored database missing, the fatal failure box
+# exit button ends it with status 0; an operator logs on, opens both tables and deletes a row of
+# each through its navigator, and isql-fb finds the rows gone from the database file. With the stored database missing, the fatal failure box
 # appears, no main window is ever shown, and dismissing the box ends it with status 1.
 #
 #   tests/program_test.sh PROGRAM SCRIPTS_DIR
@@ -95,7 +96,99 @@ wait_exit
 [ "$status" = 0 ] || { cat "$work/run3.log"; fail "exit status $status after SIGTERM, expected 0"; }
 echo "ok: SIGTERM ended the program with status 0"
 
-# 3. The stored database missing: the fatal failure box, never the main window, status 1.
+# Runs SQL with isql-fb on the demo database, embedded, in a Firebird root that shares the file
+# with the running program; prints the output without blank lines.
+isql_root=$work/fbroot
+mkdir -p "$isql_root"
+for entry in /usr/lib/x86_64-linux-gnu/firebird/3.0/*; do
+  case ${entry##*/} in
+    firebird.conf | databases.conf) ;;
+    *) ln -s "$entry" "$isql_root/${entry##*/}" ;;
+  esac
+done
+printf 'ServerMode = SuperClassic\n' >"$isql_root/firebird.conf"
+: >"$isql_root/databases.conf"
+isql() {
+  printf '%s\n' "$1" | FIREBIRD=$isql_root isql-fb -q -ch UTF8 -user SYSDBA \
+    "$SORVANTO_DRIVES/c/firebird/document.fdb" | sed '/^[[:space:]]*$/d'
+}
+
+# Waits for a visible window whose name matches other than `except`; prints its id.
+wait_other_window() {
+  local name=$1 except=$2 id
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | grep -vx "$except" | head -n 1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Answers a box with Return once it has the focus, then waits for it to go.
+answer_box() {
+  local box=$1
+  xdotool windowfocus --sync "$box" 2>/dev/null || true
+  xdotool key --window "$box" --clearmodifiers Return 2>/dev/null || xdotool key --clearmodifiers Return
+  for _ in $(seq 100); do
+    xdotool getwindowname "$box" >/dev/null 2>&1 || return 0
+    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$box" || return 0
+    sleep 0.1
+  done
+  fail "the box $box did not close"
+}
+
+# 3. The operator's work: log on, open KEY_WORDS, delete its first row through DBNavigator1 with
+# the confirmation answered OK; open MEMO, go to its last row and delete it through DBNavigator2.
+# Every navigator click applies at once, so isql-fb finds both rows gone while the program runs.
+[ "$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')" = 1 ] ||
+  fail "the demo has no keyword 1"
+memos=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
+"$program" >"$work/run4.log" 2>&1 &
+program_pid=$!
+window=$(wait_window '^Sorvanto$') || { cat "$work/run4.log"; fail "no main window"; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The stored layout is 484 pixels wide, scaled for the font in use.
+at() { awk -v v="$1" -v w="$WIDTH" 'BEGIN { printf "%d", v * w / 484 + 0.5 }'; }
+click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# The centre of visible button `slot` (from 0) of the navigator whose stored top is `top`.
+nav_button() {
+  local slot=$1 top=$2 width
+  width=$(at 234)
+  width=$((width - width % 9))
+  echo "$(($(at 48) + slot * (width / 9) + width / 18)) $(($(at "$top") + $(at 25) / 2))"
+}
+click_at "$(at 285)" "$(at 12)" # LogonButton
+box=$(wait_other_window '^Sorvanto$' "$window") || { cat "$work/run4.log"; fail "no logon box"; }
+answer_box "$box"
+click_at "$(at 429)" "$(at 44)" # ShowKeywordButton
+sleep 1
+# shellcheck disable=SC2046
+click_at $(nav_button 4 174) # Delete of DBNavigator1
+box=$(wait_window '確認') || { cat "$work/run4.log"; fail "no delete confirmation for KEY_WORDS"; }
+answer_box "$box"
+gone=$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')
+[ "$gone" = 0 ] || { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
+echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
+
+click_at "$(at 429)" "$(at 212)" # MemoButton
+sleep 1
+# shellcheck disable=SC2046
+click_at $(nav_button 3 335) # Last of DBNavigator2
+# shellcheck disable=SC2046
+click_at $(nav_button 4 335) # Delete of DBNavigator2
+box=$(wait_window '確認') || { cat "$work/run4.log"; fail "no delete confirmation for MEMO"; }
+answer_box "$box"
+left=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
+[ "$left" = $((memos - 1)) ] || { cat "$work/run4.log"; fail "MEMO has $left of $memos rows"; }
+click_at "$(at 212)" "$(at 12)" # Button1
+wait_exit
+[ "$status" = 0 ] || { cat "$work/run4.log"; fail "exit status $status after Button1, expected 0"; }
+echo "ok: opened MEMO, deleted its last row through the navigator and ended with status 0"
+
+# 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
 "$program" >"$work/run2.log" 2>&1 &
 program_pid=$!
@@ -108,4 +201,4 @@ xdotool key --clearmodifiers Return
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
 echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
-echo "3 passed, 0 failed"
+echo "5 passed, 0 failed"
