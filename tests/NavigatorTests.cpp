@@ -5,13 +5,8 @@
 #include "Glyphs.h"
 #include "TestSupport.h"
 
-#include <QApplication>
 #include <QImage>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QTimerEvent>
 
 #include <gtest/gtest.h>
@@ -70,12 +65,6 @@ protected:
         return IsNull(value) ? "new" : std::to_string(std::get<std::int64_t>(value));
     }
     void Click(TNavigateBtn button) { QTest::mouseClick(nav->Button(button), Qt::LeftButton); }
-    int StoredRows() {
-        std::unique_ptr<TSQLResultSet> rows;
-        other->Execute("select count(*) from KEY_WORDS", {}, &rows);
-        rows->Next();
-        return static_cast<int>(rows->Reader().GetInt64(0));
-    }
 
     test::TempDir dir;
     std::string db;

@@ -4,20 +4,15 @@
 #include "MainUnit.h"
 #include "TestSupport.h"
 
-#include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 using namespace sorvanto;
 using test::AnswerNextBox;
@@ -50,7 +45,6 @@ public:
             << "[FBDOCUMENTCONNECTION]\r\nDriverName=Firebird\r\nDatabase=c:\\firebird\\"
                "document.fdb\r\nUser_Name=sysdba\r\nPassword=masterkey\r\n";
     }
-    const std::string& Database() const { return database_; }
     // The value of a column of a table's row as the database holds it now; "<no row>" without it.
     std::string Stored(const std::string& table, int key, const std::string& column) {
         std::string keyColumn = table == "MEMO" ? "INPUTNO" : "KEYWORD_NO";
