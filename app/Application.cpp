@@ -51,10 +51,14 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     SetDeleteConfirmation([](const QString& text) {
         return ShowMessageDialog(text, TMsgDlgType::mtConfirmation, mbOK | mbCancel) != mrCancel;
     });
+    // A failure of what a data-aware control did for the operator goes to the error box here.
+    SetControlExceptionHandler(
+        [this](QObject* sender, const std::exception& error) { HandleException(sender, error); });
 }
 
 TApplication::~TApplication() {
     SetDeleteConfirmation(nullptr);
+    SetControlExceptionHandler(nullptr);
     if (Application == this)
         Application = nullptr;
 }

@@ -40,6 +40,32 @@ bool ConfirmDeletion(const QString& text) {
                                  QMessageBox::Ok) != QMessageBox::Cancel;
 }
 
+// ---- Failures -----------------------------------------------------------------------------
+
+namespace {
+TControlExceptionHandler& ControlExceptionHandler() {
+    static TControlExceptionHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetControlExceptionHandler(TControlExceptionHandler handler) {
+    ControlExceptionHandler() = std::move(handler);
+}
+
+void RunHandled(QObject* sender, const std::function<void()>& action) {
+    const TControlExceptionHandler& handler = ControlExceptionHandler();
+    if (!handler) {
+        action();
+        return;
+    }
+    try {
+        action();
+    } catch (const std::exception& error) {
+        handler(sender, error);
+    }
+}
+
 // ---- Data link ----------------------------------------------------------------------------
 
 class TNavDataLink : public TDataLink {
@@ -138,7 +164,7 @@ void TNavButton::mouseReleaseEvent(QMouseEvent* event) {
     bool over = rect().contains(event->position().toPoint());
     LetGo();
     if (over && isEnabled())
-        navigator_->BtnClick(index_);
+        RunHandled(this, [this] { navigator_->BtnClick(index_); });
 }
 
 void TNavButton::timerEvent(QTimerEvent* event) {
@@ -150,13 +176,15 @@ void TNavButton::timerEvent(QTimerEvent* event) {
         StartTimer(kRepeatInterval);
     if (!down_)
         return;
-    try {
-        navigator_->BtnClick(index_);
-    } catch (...) {
-        // The failure ends the hold: no more repeats, and the release clicks nothing.
-        LetGo();
-        throw;
-    }
+    RunHandled(this, [this] {
+        try {
+            navigator_->BtnClick(index_);
+        } catch (...) {
+            // The failure ends the hold: no more repeats, and the release clicks nothing.
+            LetGo();
+            throw;
+        }
+    });
 }
 
 void TNavButton::changeEvent(QEvent* event) {
@@ -522,7 +550,7 @@ void TDBNavigator::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_Space:
         if (Button(d->focused)->isEnabled())
-            BtnClick(d->focused);
+            RunHandled(this, [this] { BtnClick(d->focused); });
         break;
     default:
         QWidget::keyPressEvent(event);

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -71,6 +72,14 @@ using ENavClick = std::function<void(TDBNavigator* sender, TNavigateBtn button)>
 using TDeleteConfirmation = std::function<bool(const QString& text)>;
 void SetDeleteConfirmation(TDeleteConfirmation confirmation);
 bool ConfirmDeletion(const QString& text);
+
+// Takes a failure of an operation a control performed for the operator (a click, a key), so that
+// it is shown at once without unwinding through the toolkit's event dispatch. The application
+// installs its exception handler; without one the failure propagates.
+using TControlExceptionHandler = std::function<void(QObject* sender, const std::exception& error)>;
+void SetControlExceptionHandler(TControlExceptionHandler handler);
+// Runs action; a failure goes to the installed handler.
+void RunHandled(QObject* sender, const std::function<void()>& action);
 
 // One button of the navigator: a push button that never takes the keyboard focus. It is clicked
 // when the left mouse button is released over it after being pressed on it; Prior and Next
