@@ -24,17 +24,16 @@ fail() {
   exit 1
 }
 
-# A display of our own.
-display=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# A display of our own: Xvfb picks a free number itself and writes it out, so that runs at the
+# same time never race for one.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+display=":$(tr -d '[:space:]' <"$work/display")"
 export DISPLAY=$display
 for _ in $(seq 50); do
   xdpyinfo >/dev/null 2>&1 && break
@@ -163,23 +162,36 @@ nav_button() {
 click_at "$(at 285)" "$(at 12)" # LogonButton
 box=$(wait_other_window '^Sorvanto$' "$window") || { cat "$work/run4.log"; fail "no logon box"; }
 answer_box "$box"
-click_at "$(at 429)" "$(at 44)" # ShowKeywordButton
-sleep 1
-# shellcheck disable=SC2046
-click_at $(nav_button 4 174) # Delete of DBNavigator1
-box=$(wait_window '確認') || { cat "$work/run4.log"; fail "no delete confirmation for KEY_WORDS"; }
+# A click that reaches the window while it is still busy with the one before (the logon box
+# closing, a table being read) may come before the buttons it needs are enabled, so each step
+# is repeated until its confirmation shows.
+open_and_delete() {
+  local tries
+  for tries in 1 2 3; do
+    "$@"
+    box=$(wait_window '確認') && return 0
+  done
+  return 1
+}
+keywords_delete() {
+  click_at "$(at 429)" "$(at 44)" # ShowKeywordButton
+  # shellcheck disable=SC2046
+  click_at $(nav_button 4 174) # Delete of DBNavigator1
+}
+open_and_delete keywords_delete || { cat "$work/run4.log"; fail "no delete confirmation for KEY_WORDS"; }
 answer_box "$box"
 gone=$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')
 [ "$gone" = 0 ] || { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
 echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
 
-click_at "$(at 429)" "$(at 212)" # MemoButton
-sleep 1
-# shellcheck disable=SC2046
-click_at $(nav_button 3 335) # Last of DBNavigator2
-# shellcheck disable=SC2046
-click_at $(nav_button 4 335) # Delete of DBNavigator2
-box=$(wait_window '確認') || { cat "$work/run4.log"; fail "no delete confirmation for MEMO"; }
+memo_delete() {
+  click_at "$(at 429)" "$(at 212)" # MemoButton
+  # shellcheck disable=SC2046
+  click_at $(nav_button 3 335) # Last of DBNavigator2
+  # shellcheck disable=SC2046
+  click_at $(nav_button 4 335) # Delete of DBNavigator2
+}
+open_and_delete memo_delete || { cat "$work/run4.log"; fail "no delete confirmation for MEMO"; }
 answer_box "$box"
 left=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
 [ "$left" = $((memos - 1)) ] || { cat "$work/run4.log"; fail "MEMO has $left of $memos rows"; }
