@@ -166,8 +166,7 @@ answer_box "$box"
 # closing, a table being read) may come before the buttons it needs are enabled, so each step
 # is repeated until its confirmation shows.
 open_and_delete() {
-  local tries
-  for tries in 1 2 3; do
+  for _ in 1 2 3; do
     "$@"
     box=$(wait_window '確認') && return 0
   done
