@@ -14,10 +14,10 @@ int RunApplyBench(const std::vector<std::string>& args);
 
 namespace sorvanto::bench {
 
-// The seconds each of `rounds` plain updates of one row of the keyword table took (one
-// transaction, the update prepared and executed once, commit), through the client library
-// alone. The row is the last one of the table without a null column; an even number of rounds
-// leaves it as it was.
+// The seconds each of `rounds` plain updates of one row of the keyword table took through the
+// client library alone: a transaction, one execution of an update prepared beforehand (once, as
+// the data layer keeps its prepared statements), the commit. The row is the last one of the
+// table without a null column; an even number of rounds leaves it as it was.
 std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int64_t rows,
                                           int rounds);
 
