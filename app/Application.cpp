@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "DBNavigator.h"
 #include "Errors.h"
 #include "Messages.h"
 
@@ -47,9 +48,18 @@ QString TApplication::TitleFromFileName(const QString& path) {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     title_ = TitleFromFileName(ProgramFile());
     Application = this;
+    // The data-aware controls ask through the message dialog; every answer but Cancel agrees.
+    SetDeleteConfirmation([](const QString& text) {
+        return ShowMessageDialog(text, TMsgDlgType::mtConfirmation, mbOK | mbCancel) != mrCancel;
+    });
+    // A failure of what a data-aware control did for the operator goes to the error box here.
+    SetControlExceptionHandler(
+        [this](QObject* sender, const std::exception& error) { HandleException(sender, error); });
 }
 
 TApplication::~TApplication() {
+    SetDeleteConfirmation(nullptr);
+    SetControlExceptionHandler(nullptr);
     if (Application == this)
         Application = nullptr;
 }

@@ -66,6 +66,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     SimpleDataSet1->EndLoading();
     SimpleDataSet2->Connection().EndLoading();
     SimpleDataSet2->EndLoading();
+    DBNavigator1->EndLoading();
+    DBNavigator2->EndLoading();
     FormCreate(this);
 }
 
@@ -124,6 +126,9 @@ void TMainForm::CreateControls() {
     // Button1 and LogonButton overlap by two pixels; the later one lies on top.
     LogonButton->raise();
 
+    DBNavigator1 = CreateNavigator("DBNavigator1", 174, &TMainForm::DBNavigator1Click);
+    DBNavigator2 = CreateNavigator("DBNavigator2", 335, &TMainForm::DBNavigator2Click);
+
     setTabOrder(DBGrid1, DBGrid2);
     setTabOrder(DBGrid2, Button1);
     setTabOrder(Button1, LogonButton);
@@ -133,6 +138,23 @@ void TMainForm::CreateControls() {
 
     Connect(Button1, &TMainForm::Button1Click);
     Connect(LogonButton, &TMainForm::LogonButtonClick);
+    Connect(ShowKeywordButton, &TMainForm::ShowKeywordButtonClick);
+    Connect(MemoButton, &TMainForm::MemoButtonClick);
+}
+
+TDBNavigator* TMainForm::CreateNavigator(const char* name, int top,
+                                         void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn)) {
+    auto* navigator = new TDBNavigator(this, name);
+    navigator->BeginLoading();
+    Place(navigator, 48, top, 234, 25);
+    navigator->SetVisibleButtons(
+        {nbFirst, nbPrior, nbNext, nbLast, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh});
+    navigator->SetParentShowHint(false);
+    navigator->SetShowHint(true);
+    navigator->OnClick = [this, handler](TDBNavigator* sender, TNavigateBtn button) {
+        (this->*handler)(sender, button);
+    };
+    return navigator;
 }
 
 TDBGrid* TMainForm::CreateGrid(const char* name, int left, int top, int width, int height,
@@ -168,6 +190,8 @@ void TMainForm::CreateComponents() {
     DataSource2->EndLoading();
     DBGrid1->SetDataSource(DataSource1.get());
     DBGrid2->SetDataSource(DataSource2.get());
+    DBNavigator1->SetDataSource(DataSource1.get());
+    DBNavigator2->SetDataSource(DataSource2.get());
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -175,6 +199,8 @@ void TMainForm::FormCreate(QObject*) {
     ShowKeywordButton->setEnabled(false);
     MemoButton->setEnabled(false);
     DatabaseNameEdit->setText(QString());
+    DBNavigator1->SetEnabled(false);
+    DBNavigator2->SetEnabled(false);
 }
 
 void TMainForm::Button1Click(QObject*) {
@@ -200,6 +226,40 @@ void TMainForm::LogonButtonClick(QObject*) {
     } else {
         ShowInformation(QStringLiteral("データベースに接続できませんでした"));
     }
+}
+
+void TMainForm::ShowKeywordButtonClick(QObject*) {
+    OpenView(*SimpleDataSet1, "KEY_WORDS", *DBNavigator1);
+}
+
+void TMainForm::MemoButtonClick(QObject*) {
+    OpenView(*SimpleDataSet2, "MEMO", *DBNavigator2);
+}
+
+void TMainForm::OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& navigator) {
+    TSQLConnection& connection = view.Connection();
+    connection.SetConnected(false);
+    view.SetActive(false);
+    connection.LoadParamsFromIniFile(kProfileFile);
+    connection.Params().SetValueOfName("Database", DatabaseNameEdit->text().toStdString());
+    connection.Params().SetValueOfName("drivername", "Firebird");
+    connection.Params().SetValueOfName("User_Name", "SYSDBA");
+    connection.Params().SetValueOfName("Password", "quillbarn");
+    view.DataSet().SetCommandType(TSQLCommandType::ctTable);
+    view.DataSet().SetCommandText(table);
+    view.SetActive(true);
+    connection.SetConnected(true);
+    navigator.SetEnabled(true);
+}
+
+// Every click on a view's navigator sends the view's pending changes at once; what the database
+// refuses stays pending for the next click.
+void TMainForm::DBNavigator1Click(TDBNavigator*, TNavigateBtn) {
+    SimpleDataSet1->ApplyUpdates(-1);
+}
+
+void TMainForm::DBNavigator2Click(TDBNavigator*, TNavigateBtn) {
+    SimpleDataSet2->ApplyUpdates(-1);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "DBGrid.h"
+#include "DBNavigator.h"
 #include "DataSource.h"
 #include "SimpleDataSet.h"
 
@@ -22,8 +23,7 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Controls, in the order the layout creates them. The navigators have their places in the
-    // layout; their widgets come with the table views.
+    // Controls, in the order the layout creates them.
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     TDBGrid* DBGrid1 = nullptr;
@@ -33,6 +33,8 @@ public:
     QLineEdit* DatabaseNameEdit = nullptr;
     QPushButton* ShowKeywordButton = nullptr;
     QPushButton* MemoButton = nullptr;
+    TDBNavigator* DBNavigator1 = nullptr;
+    TDBNavigator* DBNavigator2 = nullptr;
 
     // Components.
     std::unique_ptr<TDataSource> DataSource1;
@@ -44,6 +46,10 @@ public:
     void FormCreate(QObject* sender);
     void Button1Click(QObject* sender);
     void LogonButtonClick(QObject* sender);
+    void ShowKeywordButtonClick(QObject* sender);
+    void MemoButtonClick(QObject* sender);
+    void DBNavigator1Click(TDBNavigator* sender, TNavigateBtn button);
+    void DBNavigator2Click(TDBNavigator* sender, TNavigateBtn button);
 
     // Layout positions as stored, for a screen whose "0" is 13 pixels high.
     static constexpr int kClientWidth = 484;
@@ -61,6 +67,11 @@ private:
     void CreateComponents();
     void Place(QWidget* control, int left, int top, int width, int height);
     void Connect(QPushButton* button, void (TMainForm::*handler)(QObject*));
+    // Closes the view, drops what it held, and opens it anew on `table` with the path that stands
+    // in DatabaseNameEdit; then enables its navigator.
+    void OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& navigator);
+    TDBNavigator* CreateNavigator(const char* name, int top,
+                                  void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn));
 
     double scale_ = 1.0;
 };

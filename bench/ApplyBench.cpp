@@ -515,4 +515,74 @@ int RunApplyBench(const std::vector<std::string>& args) {
     return 0;
 }
 
+std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int64_t rows,
+                                          int rounds) {
+    std::vector<TargetRow> targets;
+    ChooseOrCheckTargets(database, targets, true, rows, 1);
+    Firebird::IMaster* master = ClientMaster();
+    StatusHolder status(master);
+    ThrowStatusWrapper st(status.status);
+    std::vector<double> seconds;
+    try {
+        Held<Firebird::IAttachment> attachment;
+        Attach(master, &st, database, attachment);
+        const PlainRow row = ReadTargets(attachment.object, &st, targets, false).at(0);
+
+        // Prepared once, as the data layer keeps its prepared statements.
+        Held<Firebird::IStatement> statement;
+        {
+            Held<Firebird::ITransaction> transaction;
+            transaction.object = attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb);
+            statement.object = attachment->prepare(
+                &st, transaction.object, 0,
+                "update \"KEY_WORDS\" set \"KEY_WORD\" = ? where \"KEYWORD_NO\" = ? and \"ID\" = "
+                "? and \"KEY_WORD\" = ? and \"USER_NAME\" = ? and \"TS\" = ?",
+                3, Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+            transaction->commit(&st);
+            transaction.object = nullptr;
+        }
+        Held<Firebird::IMessageMetadata> input;
+        input.object = statement->getInputMetadata(&st);
+        std::vector<Slot> slots =
+            SlotsOf(input.object, &st,
+                    {SQL_VARYING, SQL_LONG, SQL_LONG, SQL_VARYING, SQL_VARYING, SQL_TIMESTAMP},
+                    "parameters of the update");
+        std::vector<unsigned char> buffer(input->getMessageLength(&st), 0);
+        unsigned char* message = buffer.data();
+
+        TargetRow& target = targets.at(0);
+        for (int round = 0; round < rounds; ++round) {
+            std::string keyword = Flipped(target.keyword);
+            PutText(message, slots[0], keyword);
+            Put(message, slots[1], static_cast<ISC_LONG>(target.key));
+            Put(message, slots[2], row.id);
+            PutText(message, slots[3], target.keyword);
+            PutText(message, slots[4], row.userName);
+            Put(message, slots[5], row.stamp);
+
+            // Timed: the transaction, the update and the commit.
+            Stopwatch watch;
+            Held<Firebird::ITransaction> transaction;
+            transaction.object = attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb);
+            statement->execute(&st, transaction.object, input.object, message, nullptr, nullptr);
+            ISC_UINT64 affected = statement->getAffectedRecords(&st);
+            transaction->commit(&st);
+            transaction.object = nullptr;
+            seconds.push_back(watch.Seconds());
+
+            if (affected != 1)
+                throw std::runtime_error("the plain update missed row " +
+                                         std::to_string(target.key));
+            target.keyword = keyword;
+        }
+        statement->free(&st);
+        statement.object = nullptr;
+        attachment->detach(&st);
+        attachment.object = nullptr;
+    } catch (const FbException& error) {
+        throw std::runtime_error("plain single-row update: " + ErrorText(error));
+    }
+    return seconds;
+}
+
 } // namespace sorvanto::bench

@@ -2,10 +2,11 @@
 // figures as "name: value" lines. It measures only; it judges nothing.
 
 #include "ApplyBench.h"
-#include "OpenBench.h"
-#ifdef SORVANTO_BENCH_GRID
+#ifdef SORVANTO_BENCH_WITH_QT
+#include "ClickBench.h"
 #include "GridBench.h"
 #endif
+#include "OpenBench.h"
 
 #include <Errors.h>
 
@@ -35,12 +36,17 @@ const CommandEntry kCommands[] = {
      "      Modifies M rows (default 10000) spread over the KEY_WORDS table in a cached\n"
      "      dataset and times ApplyUpdates against a plain loop of updates through the client\n"
      "      library.\n"},
-#ifdef SORVANTO_BENCH_GRID
+#ifdef SORVANTO_BENCH_WITH_QT
     {"grid", sorvanto::bench::RunGridBench,
      "grid [--database PATH] [--rows N]\n"
      "      Shows KEY_WORDS in an offscreen data grid of the window's size, on tables of 1000\n"
      "      and of N rows (default 1000000; the small one beside PATH with \"-1k\" added), and\n"
      "      times a full repaint, a step down from the bottom row and a thumb jump.\n"},
+    {"click", sorvanto::bench::RunClickBench,
+     "click [--database PATH] [--rows N]\n"
+     "      Clicks Next on a record navigator (offscreen) over a keywords view of N rows, the\n"
+     "      window's apply step included: with nothing pending, and after one edited cell;\n"
+     "      beside the same single-row update and commit through the client library.\n"},
 #endif
 };
 

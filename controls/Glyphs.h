@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 
 #include <cstdint>
 
@@ -33,5 +34,12 @@ inline constexpr int kIndicatorImageHeight = 11;
 const TBitPicture& IndicatorPicture(int index);
 // The image in black, made once.
 const QImage& IndicatorImage(int index);
+
+// ---- Navigator glyphs ---------------------------------------------------------------------
+
+// The glyph of a navigator button (index in TNavigateBtn order, 0 to 9): black on a transparent
+// background, 14 by 13 pixels (10 by 13 for Prior and Next). The disabled image is the same
+// shape greyed and embossed: a white copy one pixel down and right under a grey one.
+QPixmap NavigatorGlyph(int index, bool disabled);
 
 } // namespace sorvanto

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real program under Xvfb. With the demo profile and database it shows its window and the
-# exit button ends it with status 0. With the stored database missing, the fatal failure box
-# appears, no main window is ever shown, and dismissing the box (or a termination signal) ends it
-# with status 1.
+# exit button ends it with status 0; an operator logs on, opens both tables and deletes a row of
+# each through its navigator, and isql-fb finds the rows gone from the database file. With the
+# stored database missing, the fatal failure box appears, no main window is ever shown, and
+# dismissing the box (or a termination signal) ends it with status 1.
 #
 #   tests/program_test.sh PROGRAM SCRIPTS_DIR
 set -euo pipefail
@@ -24,17 +25,16 @@ fail() {
   exit 1
 }
 
-# A display of our own.
-display=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# A display of our own: Xvfb picks a free number itself and writes it out, so that runs at the
+# same time never race for one.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+display=":$(tr -d '[:space:]' <"$work/display")"
 export DISPLAY=$display
 for _ in $(seq 50); do
   xdpyinfo >/dev/null 2>&1 && break
@@ -101,7 +101,111 @@ wait_exit
 [ "$status" = 0 ] || { cat "$work/run3.log"; fail "exit status $status after SIGTERM, expected 0"; }
 echo "ok: SIGTERM ended the program with status 0"
 
-# 3. The stored database missing: the fatal failure box, never the main window, status 1.
+# Runs SQL with isql-fb on the demo database, embedded, in a Firebird root that shares the file
+# with the running program; prints the output without blank lines.
+isql_root=$work/fbroot
+mkdir -p "$isql_root"
+for entry in /usr/lib/x86_64-linux-gnu/firebird/3.0/*; do
+  case ${entry##*/} in
+    firebird.conf | databases.conf) ;;
+    *) ln -s "$entry" "$isql_root/${entry##*/}" ;;
+  esac
+done
+printf 'ServerMode = SuperClassic\n' >"$isql_root/firebird.conf"
+: >"$isql_root/databases.conf"
+isql() {
+  printf '%s\n' "$1" | FIREBIRD=$isql_root isql-fb -q -ch UTF8 -user SYSDBA \
+    "$SORVANTO_DRIVES/c/firebird/document.fdb" | sed '/^[[:space:]]*$/d'
+}
+
+# Waits for a visible window whose name matches other than `except`; prints its id.
+wait_other_window() {
+  local name=$1 except=$2 id
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | grep -vx "$except" | head -n 1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Answers a box with Return once it has the focus, then waits for it to go.
+answer_box() {
+  local box=$1
+  xdotool windowfocus --sync "$box" 2>/dev/null || true
+  xdotool key --window "$box" --clearmodifiers Return 2>/dev/null || xdotool key --clearmodifiers Return
+  for _ in $(seq 100); do
+    xdotool getwindowname "$box" >/dev/null 2>&1 || return 0
+    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$box" || return 0
+    sleep 0.1
+  done
+  fail "the box $box did not close"
+}
+
+# 3. The operator's work: log on, open KEY_WORDS, delete its first row through DBNavigator1 with
+# the confirmation answered OK; open MEMO, go to its last row and delete it through DBNavigator2.
+# Every navigator click applies at once, so isql-fb finds both rows gone while the program runs.
+[ "$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')" = 1 ] ||
+  fail "the demo has no keyword 1"
+memos=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
+"$program" >"$work/run4.log" 2>&1 &
+program_pid=$!
+window=$(wait_window '^Sorvanto$') || { cat "$work/run4.log"; fail "no main window"; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The stored layout is 484 pixels wide, scaled for the font in use.
+at() { awk -v v="$1" -v w="$WIDTH" 'BEGIN { printf "%d", v * w / 484 + 0.5 }'; }
+click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# The centre of visible button `slot` (from 0) of the navigator whose stored top is `top`.
+nav_button() {
+  local slot=$1 top=$2 width
+  width=$(at 234)
+  width=$((width - width % 9))
+  echo "$(($(at 48) + slot * (width / 9) + width / 18)) $(($(at "$top") + $(at 25) / 2))"
+}
+click_at "$(at 285)" "$(at 12)" # LogonButton
+box=$(wait_other_window '^Sorvanto$' "$window") || { cat "$work/run4.log"; fail "no logon box"; }
+answer_box "$box"
+# A click that reaches the window while it is still busy with the one before (the logon box
+# closing, a table being read) may come before the buttons it needs are enabled, so each step
+# is repeated until its confirmation shows.
+open_and_delete() {
+  for _ in 1 2 3; do
+    "$@"
+    box=$(wait_window '確認') && return 0
+  done
+  return 1
+}
+keywords_delete() {
+  click_at "$(at 429)" "$(at 44)" # ShowKeywordButton
+  # shellcheck disable=SC2046
+  click_at $(nav_button 4 174) # Delete of DBNavigator1
+}
+open_and_delete keywords_delete || { cat "$work/run4.log"; fail "no delete confirmation for KEY_WORDS"; }
+answer_box "$box"
+gone=$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')
+[ "$gone" = 0 ] || { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
+echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
+
+memo_delete() {
+  click_at "$(at 429)" "$(at 212)" # MemoButton
+  # shellcheck disable=SC2046
+  click_at $(nav_button 3 335) # Last of DBNavigator2
+  # shellcheck disable=SC2046
+  click_at $(nav_button 4 335) # Delete of DBNavigator2
+}
+open_and_delete memo_delete || { cat "$work/run4.log"; fail "no delete confirmation for MEMO"; }
+answer_box "$box"
+left=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
+[ "$left" = $((memos - 1)) ] || { cat "$work/run4.log"; fail "MEMO has $left of $memos rows"; }
+click_at "$(at 212)" "$(at 12)" # Button1
+wait_exit
+[ "$status" = 0 ] || { cat "$work/run4.log"; fail "exit status $status after Button1, expected 0"; }
+echo "ok: opened MEMO, deleted its last row through the navigator and ended with status 0"
+
+# 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
 "$program" >"$work/run2.log" 2>&1 &
 program_pid=$!
@@ -115,7 +219,7 @@ wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
 echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
 
-# 4. A session ending while the fatal failure box is shown ends the program too.
+# 5. A session ending while the fatal failure box is shown ends the program too.
 "$program" >"$work/run4.log" 2>&1 &
 program_pid=$!
 wait_window 'アプリケーション エラー' >/dev/null || { cat "$work/run4.log"; fail "no fatal failure box"; }
@@ -123,4 +227,4 @@ kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
 echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "4 passed, 0 failed"
+echo "6 passed, 0 failed"
