@@ -1,6 +1,6 @@
 #include "Application.h"
 
-#include "DBNavigator.h"
+#include "ControlHooks.h"
 #include "Errors.h"
 #include "Messages.h"
 

@@ -3,9 +3,8 @@
 
 #include "DBGrid.h"
 
-#include "Application.h"
+#include "ControlHooks.h"
 #include "DBGridPrivate.h"
-#include "Messages.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -54,10 +53,7 @@ QString PrintableText(const QString& text) {
 } // namespace
 
 void TDBGrid::Private::Guarded(const std::function<void()>& work) {
-    if (Application)
-        Application->Guarded(&q, work);
-    else
-        work();
+    RunHandled(&q, work);
 }
 
 // ---- The in-place editor --------------------------------------------------------------------
@@ -281,8 +277,7 @@ void TDBGrid::Private::DeleteRecord() {
     if (readOnly || dataSet->IsEmpty() || !dataSet->CanModify())
         return;
     if (Has(TDBGridOption::dgConfirmDelete) &&
-        ShowMessageDialog(QStringLiteral("レコードを削除しますか？"), TMsgDlgType::mtConfirmation,
-                          TMsgDlgButtons(mbOK) | mbCancel) == mrCancel)
+        !ConfirmDeletion(QStringLiteral("レコードを削除しますか？")))
         return;
     dataSet->Delete();
 }

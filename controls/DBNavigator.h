@@ -3,6 +3,7 @@
 // The record navigator: a row of buttons that move through and change a dataset's records.
 
 #include "Component.h"
+#include "ControlHooks.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,20 +67,6 @@ private:
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
 using ENavClick = std::function<void(TDBNavigator* sender, TNavigateBtn button)>;
-
-// Asks the operator whether to delete the current record; true when they agree. The application
-// installs its confirmation box (the navigator has no message boxes of its own).
-using TDeleteConfirmation = std::function<bool(const QString& text)>;
-void SetDeleteConfirmation(TDeleteConfirmation confirmation);
-bool ConfirmDeletion(const QString& text);
-
-// Takes a failure of an operation a control performed for the operator (a click, a key), so that
-// it is shown at once without unwinding through the toolkit's event dispatch. The application
-// installs its exception handler; without one the failure propagates.
-using TControlExceptionHandler = std::function<void(QObject* sender, const std::exception& error)>;
-void SetControlExceptionHandler(TControlExceptionHandler handler);
-// Runs action; a failure goes to the installed handler.
-void RunHandled(QObject* sender, const std::function<void()>& action);
 
 // One button of the navigator: a push button that never takes the keyboard focus. It is clicked
 // when the left mouse button is released over it after being pressed on it; Prior and Next
