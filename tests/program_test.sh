@@ -118,6 +118,19 @@ isql() {
     "$SORVANTO_DRIVES/c/firebird/document.fdb" | sed '/^[[:space:]]*$/d'
 }
 
+# Waits until a count query gives the expected number: the apply that a click starts may still
+# be running when the check begins.
+wait_count() {
+  local query=$1 expected=$2 got
+  for _ in $(seq 100); do
+    got=$(isql "$query" | tail -n 1 | tr -d ' ')
+    [ "$got" = "$expected" ] && return 0
+    sleep 0.2
+  done
+  echo "count: $got, expected $expected" >&2
+  return 1
+}
+
 # Waits for a visible window whose name matches other than `except`; prints its id.
 wait_other_window() {
   local name=$1 except=$2 id
@@ -185,9 +198,24 @@ keywords_delete() {
 }
 open_and_delete keywords_delete || { cat "$work/run4.log"; fail "no delete confirmation for KEY_WORDS"; }
 answer_box "$box"
-gone=$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')
-[ "$gone" = 0 ] || { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
+wait_count 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' 0 ||
+  { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
 echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
+
+# Typing into the grid: a click on the first data row's first cell, Down to the second row, two
+# cells right to KEY_WORD, a new word typed and ended with Return; Next on the navigator posts it
+# and applies it at once.
+click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row, KEYWORD_NO
+xdotool key --clearmodifiers Escape Down Right Right
+xdotool type --delay 20 'TypedInGrid'
+xdotool key --clearmodifiers Return
+# shellcheck disable=SC2046
+click_at $(nav_button 2 174) # Next of DBNavigator1
+wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid';" 1 ||
+  { cat "$work/run4.log"; fail "the word typed into the grid did not reach the database"; }
+[ "$(isql "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" | tail -n 1 | tr -d ' ')" = 0 ] ||
+  fail "the typed word landed on the first row, not the second"
+echo "ok: typed a new KEY_WORD into the second row and Next sent it to the database"
 
 memo_delete() {
   click_at "$(at 429)" "$(at 212)" # MemoButton
@@ -198,12 +226,22 @@ memo_delete() {
 }
 open_and_delete memo_delete || { cat "$work/run4.log"; fail "no delete confirmation for MEMO"; }
 answer_box "$box"
-left=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
-[ "$left" = $((memos - 1)) ] || { cat "$work/run4.log"; fail "MEMO has $left of $memos rows"; }
+wait_count 'select count(*) from MEMO;' $((memos - 1)) ||
+  { cat "$work/run4.log"; fail "MEMO does not have $((memos - 1)) rows"; }
+
+# A new title typed into the first MEMO row, sent by Next on its navigator.
+click_at "$(at 70)" "$(at 250)" # DBGrid2, first data row, INPUTNO
+xdotool key --clearmodifiers Escape Right
+xdotool type --delay 20 'RetitledInGrid'
+xdotool key --clearmodifiers Return
+# shellcheck disable=SC2046
+click_at $(nav_button 2 335) # Next of DBNavigator2
+wait_count "select count(*) from MEMO where TITLE = 'RetitledInGrid';" 1 ||
+  { cat "$work/run4.log"; fail "the title typed into the grid did not reach the database"; }
 click_at "$(at 212)" "$(at 12)" # Button1
 wait_exit
 [ "$status" = 0 ] || { cat "$work/run4.log"; fail "exit status $status after Button1, expected 0"; }
-echo "ok: opened MEMO, deleted its last row through the navigator and ended with status 0"
+echo "ok: opened MEMO, deleted its last row, retitled its first through the grid and ended with status 0"
 
 # 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
@@ -227,4 +265,4 @@ kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
 echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "6 passed, 0 failed"
+echo "7 passed, 0 failed"
