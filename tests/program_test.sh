@@ -29,14 +29,14 @@ fail() {
 # same time never race for one.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   [ -s "$work/display" ] && break
   sleep 0.1
 done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 display=":$(tr -d '[:space:]' <"$work/display")"
 export DISPLAY=$display
-for _ in $(seq 50); do
+for _ in $(seq 300); do
   xdpyinfo >/dev/null 2>&1 && break
   sleep 0.1
 done
@@ -54,7 +54,7 @@ bash "$scripts/seed-demo.sh" >"$work/seed.log" 2>&1 || { cat "$work/seed.log"; f
 # Waits for a visible window whose name matches; prints its id.
 wait_window() {
   local name=$1 id
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n 1 || true)
     if [ -n "$id" ]; then
       echo "$id"
@@ -71,7 +71,7 @@ wait_window() {
 # Waits for the program to end and sets `status` to its exit status. Runs in this shell, not a
 # subshell, so that it can reap the program.
 wait_exit() {
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     if ! kill -0 "$program_pid" 2>/dev/null; then
       status=0
       wait "$program_pid" || status=$?
@@ -134,7 +134,7 @@ wait_count() {
 # Waits for a visible window whose name matches other than `except`; prints its id.
 wait_other_window() {
   local name=$1 except=$2 id
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | grep -vx "$except" | head -n 1 || true)
     if [ -n "$id" ]; then
       echo "$id"
@@ -145,15 +145,18 @@ wait_other_window() {
   return 1
 }
 
-# Answers a box with Return once it has the focus, then waits for it to go.
+# Answers a box with Return: gives it the keyboard focus and presses Return, again every three
+# seconds while the box stays, since on a busy machine a key can reach the box before it is ready
+# for it and be lost.
 answer_box() {
   local box=$1
-  xdotool windowfocus --sync "$box" 2>/dev/null || true
-  xdotool key --window "$box" --clearmodifiers Return 2>/dev/null || xdotool key --clearmodifiers Return
-  for _ in $(seq 100); do
-    xdotool getwindowname "$box" >/dev/null 2>&1 || return 0
-    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$box" || return 0
-    sleep 0.1
+  for _ in $(seq 10); do
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    xdotool key --clearmodifiers Return
+    for _ in $(seq 30); do
+      xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$box" || return 0
+      sleep 0.1
+    done
   done
   fail "the box $box did not close"
 }
