@@ -267,10 +267,28 @@ std::string PrepareEmbeddedRoot() {
     return root;
 }
 
-Client& LoadClient(const std::string& vendorLib) {
-    static std::mutex lock;
+namespace {
+std::mutex clientsLock;
+// By library file.
+std::map<std::string, Client>& LoadedClients() {
     static std::map<std::string, Client> loaded;
-    std::lock_guard guard(lock);
+    return loaded;
+}
+} // namespace
+
+void ShutdownClients() noexcept {
+    std::lock_guard guard(clientsLock);
+    for (auto& [file, client] : LoadedClients()) {
+        Firebird::CheckStatusWrapper status(client.master->getStatus());
+        // Waits for the engine's threads to end; a failure here leaves nothing to do.
+        client.provider->shutdown(&status, 0, fb_shutrsn_app_stopped);
+        status.dispose();
+    }
+}
+
+Client& LoadClient(const std::string& vendorLib) {
+    std::lock_guard guard(clientsLock);
+    std::map<std::string, Client>& loaded = LoadedClients();
     std::string file = ClientLibraryFile(vendorLib);
     if (auto it = loaded.find(file); it != loaded.end())
         return it->second;

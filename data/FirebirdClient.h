@@ -24,6 +24,10 @@ struct Client {
 // with the load error or the missing entry point.
 Client& LoadClient(const std::string& vendorLib);
 
+// Stops every client library loaded so far, and with it the embedded engine and its threads:
+// open attachments are cut off. For the end of a process only; nothing may attach afterwards.
+void ShutdownClients() noexcept;
+
 // Without a FIREBIRD root of the user's own, the embedded engine runs from a private root whose
 // firebird.conf selects a shared server mode, so that other processes can open the same
 // database file at the same time. Returns the root in use; raises TDriverError when no folder

@@ -1,6 +1,7 @@
 // A second process for the tests: attaches to an embedded database while the test process holds
 // it open, inserts one row and prints how many rows the table has.
 #include "Errors.h"
+#include "FirebirdClient.h"
 #include "TestSupport.h"
 
 #include <cstdio>
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s DATABASE ID NAME\n", argv[0]);
         return 2;
     }
+    int status = 0;
     try {
         auto connection = sorvanto::test::MakeConnection(argv[1], "Peer");
         connection->Execute("insert into T values (?, ?)",
@@ -19,9 +21,11 @@ int main(int argc, char** argv) {
         connection->Execute("select count(*) from T", {}, &rows);
         rows->Next();
         std::printf("rows: %lld\n", static_cast<long long>(rows->Reader().GetInt64(0)));
-        return 0;
     } catch (const sorvanto::Exception& error) {
         std::fprintf(stderr, "%s: %s\n", error.ClassName(), error.Message().c_str());
-        return 1;
+        status = 1;
     }
+    // The engine's threads end before the process does.
+    sorvanto::fbdrv::ShutdownClients();
+    return status;
 }
