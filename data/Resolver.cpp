@@ -247,22 +247,7 @@ std::vector<std::optional<TValue>> TSQLResolver::ReadCurrentValues(const TChange
     return current;
 }
 
-void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
-                                   const std::vector<const TChangeRecord*>& applied) {
-    bool keyed = false;
-    for (const TFieldDef& field : changes.fields)
-        keyed = keyed || EligibleForWhere(field, TUpdateMode::upWhereKeyOnly, false);
-    bool inserts = false;
-    bool modifies = false;
-    for (const TChangeRecord* change : applied) {
-        inserts = inserts || change->kind == TUpdateKind::ukInsert;
-        modifies = modifies || change->kind == TUpdateKind::ukModify;
-    }
-    if (!keyed || !(inserts || modifies))
-        return;
-    // Only a table that writes values of its own can hold other values than the ones sent.
-    bool modifiesFilled = false;
-    bool insertsFilled = false;
+std::optional<TTableOwnValues> TSQLResolver::ReadOwnValues() {
     try {
         std::string relation = tableName_;
         if (std::size_t dot = relation.rfind('.'); dot != std::string::npos)
@@ -284,14 +269,41 @@ void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
             " from RDB$DATABASE",
             {relation, relation, relation}, &rows);
         if (!rows || !rows->Next())
-            return;
+            return std::nullopt;
         TDrvReader& reader = rows->Reader();
-        modifiesFilled = reader.GetInt64(0) > 0 || reader.GetInt64(1) > 0;
-        insertsFilled = modifiesFilled || reader.GetInt64(2) > 0;
+        TTableOwnValues own;
+        own.onModify = reader.GetInt64(0) > 0 || reader.GetInt64(1) > 0;
+        own.onInsert = own.onModify || reader.GetInt64(2) > 0;
+        return own;
     } catch (...) {
-        // Without the table's description the rows keep the values sent.
-        return;
+        return std::nullopt;
     }
+}
+
+void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
+                                   const std::vector<const TChangeRecord*>& applied) {
+    bool keyed = false;
+    for (const TFieldDef& field : changes.fields)
+        keyed = keyed || EligibleForWhere(field, TUpdateMode::upWhereKeyOnly, false);
+    bool inserts = false;
+    bool modifies = false;
+    for (const TChangeRecord* change : applied) {
+        inserts = inserts || change->kind == TUpdateKind::ukInsert;
+        modifies = modifies || change->kind == TUpdateKind::ukModify;
+    }
+    if (!keyed || !(inserts || modifies))
+        return;
+    // Only a table that writes values of its own can hold other values than the ones sent.
+    std::optional<TTableOwnValues> own = ownValues_ ? *ownValues_ : std::nullopt;
+    if (!own) {
+        own = ReadOwnValues();
+        if (!own)
+            return; // without the table's description the rows keep the values sent
+        if (ownValues_)
+            *ownValues_ = own;
+    }
+    bool modifiesFilled = own->onModify;
+    bool insertsFilled = own->onInsert;
     for (const TChangeRecord* change : applied) {
         if (!(change->kind == TUpdateKind::ukModify && modifiesFilled) &&
             !(change->kind == TUpdateKind::ukInsert && insertsFilled))

@@ -48,6 +48,13 @@ struct TReadBackRow {
     std::vector<std::optional<TValue>> values;
 };
 
+// Whether a table writes values of its own into the rows it stores, so that a row can hold
+// other values than the ones sent: read from the system tables once per opening of a dataset.
+struct TTableOwnValues {
+    bool onModify = false; // triggers or computed columns
+    bool onInsert = false; // those, or column defaults
+};
+
 // A statement with its positional parameters.
 struct TResolverStatement {
     std::string text;
@@ -71,6 +78,11 @@ public:
     // table has triggers or computed columns (or, for inserts, column defaults) that may have
     // written other values than the ones sent.
     std::vector<TReadBackRow>& ReadBack() noexcept { return readBack_; }
+    // Where the table's own-value description is kept between applies: read from the database
+    // only while it is empty, so that an apply costs no more statements than its changes.
+    void UseOwnValues(std::optional<TTableOwnValues>& ownValues) noexcept {
+        ownValues_ = &ownValues;
+    }
 
     // The statement for one change (empty for a modification with nothing to set).
     TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
@@ -97,6 +109,8 @@ private:
                                                          const TChangeRecord& change);
     void ReadBackApplied(const TChangeSet& changes,
                          const std::vector<const TChangeRecord*>& applied);
+    // The table's own-value description from the system tables; nullopt when it cannot be read.
+    std::optional<TTableOwnValues> ReadOwnValues();
 
     TSQLConnection& connection_;
     std::string tableName_;
@@ -106,6 +120,7 @@ private:
     std::string tablePrefix_;
     std::size_t triedCount_ = 0;
     std::vector<TReadBackRow> readBack_;
+    std::optional<TTableOwnValues>* ownValues_ = nullptr;
 };
 
 } // namespace sorvanto

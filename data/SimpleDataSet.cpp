@@ -96,6 +96,7 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     std::vector<TReadBackRow> readBack;
     std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
         TSQLResolver resolver(*connection_, command_->CommandText());
+        resolver.UseOwnValues(ownValues_);
         auto result = resolver.Resolve(changes, MaxErrors, errorCount);
         tried = resolver.TriedCount();
         readBack = std::move(resolver.ReadBack());
@@ -177,6 +178,7 @@ void TSimpleDataSet::InternalClose() {
     if (!Destroying())
         provider_->Reset();
     engine_.Clear();
+    ownValues_.reset();
 }
 
 bool TSimpleDataSet::GetFirst(TRecordPos& pos) {
@@ -267,6 +269,7 @@ bool TSimpleDataSet::InternalRefresh(TRecordPos current, TRecordPos& pos) {
     if (engine_.ChangeCount() > 0)
         DatabaseError("最新のデータを取得する前に変更データを更新しなければなりません。");
     int count = allFetched_ ? -1 : engine_.ViewCount();
+    ownValues_.reset(); // a refresh also takes in triggers and defaults added meanwhile
     int written = 0;
     std::optional<TDataPacket> packet = Fetch(count, false, true, written);
     if (!packet)

@@ -85,6 +85,8 @@ private:
     std::unique_ptr<TDataSetProvider> provider_;
     TTableEngine engine_;
     bool allFetched_ = false;
+    // What the table writes of its own, read at the first apply after the opening.
+    std::optional<TTableOwnValues> ownValues_;
 };
 
 // The message less trailing blanks, control characters and full stops.

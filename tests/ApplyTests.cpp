@@ -363,7 +363,9 @@ TEST(Apply, TheViewTakesWhatDefaultsAndTriggersWrote) {
     test::CreateDatabase(
         db, {"create table KEY_WORDS (KEYWORD_NO integer not null primary key, ID integer,"
              " KEY_WORD varchar(100), USER_NAME varchar(31) default current_user,"
-             " TS timestamp default current_timestamp)"});
+             " TS timestamp default current_timestamp)",
+             "create trigger KEY_WORDS_VERSION for KEY_WORDS before update as"
+             " begin new.ID = coalesce(old.ID, 0) + 1; end"});
     auto ds = test::OpenTable(db, "KEY_WORDS");
     auto check = test::MakeConnection(db, "Check");
     auto stored = [&](const std::string& column) {
@@ -379,8 +381,6 @@ TEST(Apply, TheViewTakesWhatDefaultsAndTriggersWrote) {
     EXPECT_EQ(ds->FieldByName("USER_NAME").Value(), TValue(std::string("SYSDBA")));
     EXPECT_FALSE(ds->FieldByName("TS").IsNull());
     EXPECT_EQ(ds->FieldByName("TS").Value(), stored("TS"));
-    check->ExecuteDirect("create trigger KEY_WORDS_VERSION for KEY_WORDS before update as"
-                         " begin new.ID = coalesce(old.ID, 0) + 1; end");
     for (const std::string text : {"second", "third", "fourth"}) {
         SCOPED_TRACE(text);
         ds->Edit();
