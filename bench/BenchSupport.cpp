@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,12 @@ void PrintResult(const char* name, double value) {
 
 void PrintResult(const char* name, std::int64_t value) {
     std::printf("%s: %lld\n", name, static_cast<long long>(value));
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 } // namespace sorvanto::bench

@@ -34,6 +34,9 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// The middle of the measured values (the mean of the two middle ones for an even count).
+double Median(std::vector<double> values);
+
 // Prints one "name: value" result line on stdout.
 void PrintResult(const char* name, double value);
 void PrintResult(const char* name, std::int64_t value);

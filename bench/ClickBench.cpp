@@ -24,12 +24,6 @@ namespace {
 constexpr int kIdleClicks = 500;
 constexpr int kChangeClicks = 40; // also the plain updates: an even count keeps the row as it was
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 // A left click as the mouse makes it: press and release in the middle of the button.
 void ClickButton(QWidget* button) {
     QPointF centre(button->width() / 2.0, button->height() / 2.0);

@@ -51,11 +51,6 @@ struct GridFigures {
     double stepPaintedFraction = 0;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // The first grid of the window: its font, its stored size scaled as the window scales it, its
 // stored columns.
 GridFigures MeasureGrid(const std::string& database) {
