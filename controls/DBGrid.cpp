@@ -5,7 +5,6 @@
 
 #include "DBGridPrivate.h"
 #include "Glyphs.h"
-#include "SimpleDataSet.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -462,7 +461,7 @@ void TDBGrid::Private::UpdateRowCount() {
 
 void TDBGrid::Private::UpdateScrollBar() {
     QScrollBar* bar = q.verticalScrollBar();
-    auto* dataSet = dynamic_cast<TSimpleDataSet*>(link.DataSet());
+    TDataSet* dataSet = link.DataSet();
     bool show = link.Active() && dataSet && dataSet->IsSequenced() && dataSet->RecordCount() > 1;
     if (show) {
         QSignalBlocker blocker(bar);
