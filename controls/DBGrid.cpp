@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -181,11 +183,7 @@ void TDBGrid::Private::RequestLayout() {
 }
 
 void TDBGrid::Private::Layout() {
-    inLayout = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{inLayout};
+    const QScopedValueRollback inLayoutScope(inLayout, true);
     indicatorOffset = Has(TDBGridOption::dgIndicator) ? 1 : 0;
     if (columns.State() == TDBGridColumnsState::csDefault) {
         std::vector<TField*> fields;
@@ -427,10 +425,8 @@ void TDBGrid::Private::ScrollBarReleased() {
         return;
     }
     auto* dataSet = link.DataSet();
-    struct Restore {
-        QScrollBar* bar;
-        ~Restore() { bar->setSliderPosition(bar->value()); }
-    } restore{bar};
+    // The thumb goes back to the bar's value, however the move ends.
+    const auto restore = qScopeGuard([bar] { bar->setSliderPosition(bar->value()); });
     if (position <= 1)
         dataSet->First();
     else if (position >= dataSet->RecordCount())

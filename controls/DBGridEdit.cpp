@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <exception>
@@ -72,9 +73,8 @@ void TDBGrid::Private::HideEditor() {
     editorShown = false;
     editor->hide();
     if (hadFocus) {
-        selfFocus = true;
+        const QScopedValueRollback focusing(selfFocus, true);
         q.setFocus(Qt::OtherFocusReason);
-        selfFocus = false;
     }
 }
 
@@ -132,9 +132,8 @@ void TDBGrid::Private::UpdateEditor() {
     }
     if (opening || editorCol != col || editorRow != row) {
         if (!link.Modified) {
-            feedingEditor = true;
+            const QScopedValueRollback feeding(feedingEditor, true);
             editor->setText(editText);
-            feedingEditor = false;
         }
         editor->selectAll();
     }
@@ -143,9 +142,8 @@ void TDBGrid::Private::UpdateEditor() {
     editorShown = true;
     editor->show();
     if (IsActiveControl() && !editor->hasFocus()) {
-        selfFocus = true;
+        const QScopedValueRollback focusing(selfFocus, true);
         editor->setFocus(Qt::OtherFocusReason);
-        selfFocus = false;
     }
 }
 
@@ -153,9 +151,8 @@ void TDBGrid::Private::LoadEditText() {
     TField* field = FieldOf(col);
     editText = field && link.Active() ? EditText(*field, field->Value()) : QString();
     if (editor) {
-        feedingEditor = true;
+        const QScopedValueRollback feeding(feedingEditor, true);
         editor->setText(editText);
-        feedingEditor = false;
     }
 }
 
