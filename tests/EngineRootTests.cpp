@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace sorvanto;
@@ -88,6 +89,45 @@ TEST_F(EngineRoot, ANewFolderIsCreatedPrivateAndFilled) {
     WriteFile(fs::path(system) / "intl" / "libfbintl.so", "module 2, longer");
     EXPECT_EQ(fbdrv::PreparePrivateRoot(system, {folder}), root);
     ExpectPrivateRoot(root);
+}
+
+TEST_F(EngineRoot, ProcessesPreparingTheRootAtOnceEachGetAWholeOne) {
+    const std::string folder = dir.File("shared/sorvanto-firebird");
+    constexpr int kProcesses = 4;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // Only file work here; every process starts when the pipe is closed.
+            ::close(start[1]);
+            char c;
+            while (::read(start[0], &c, 1) > 0) {
+            }
+            int failures = 0;
+            for (int round = 0; round < 20; ++round) {
+                try {
+                    if (fbdrv::PreparePrivateRoot(system, {folder}) != folder + "/root2")
+                        ++failures;
+                } catch (const TDriverError&) {
+                    ++failures;
+                }
+            }
+            ::_exit(failures);
+        }
+        children.push_back(pid);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "rounds that failed";
+    }
+    ExpectPrivateRoot(folder + "/root2");
 }
 
 TEST_F(EngineRoot, AnOlderVersionsRootStaysAsItIsAndTheRootIsBuiltBesideIt) {
