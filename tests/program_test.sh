@@ -103,14 +103,11 @@ echo "ok: SIGTERM ended the program with status 0"
 
 # Runs SQL with isql-fb on the demo database, embedded, in a Firebird root that shares the file
 # with the running program; prints the output without blank lines.
-isql_root=$work/fbroot
+# shellcheck source=scripts/firebird-root.sh
+. "$scripts/firebird-root.sh"
+isql_root=$(cd "$work" && pwd -P)/fbroot
 mkdir -p "$isql_root"
-for entry in /usr/lib/x86_64-linux-gnu/firebird/3.0/*; do
-  case ${entry##*/} in
-    firebird.conf | databases.conf) ;;
-    *) ln -s "$entry" "$isql_root/${entry##*/}" ;;
-  esac
-done
+link_firebird_root /usr/lib/x86_64-linux-gnu/firebird/3.0 "$isql_root" firebird.conf databases.conf
 printf 'ServerMode = SuperClassic\n' >"$isql_root/firebird.conf"
 : >"$isql_root/databases.conf"
 isql() {
