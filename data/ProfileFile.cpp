@@ -4,6 +4,7 @@
 #include "ParamList.h"
 #include "TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -123,10 +124,16 @@ TProfileFile TProfileFile::Read(const std::string& path) {
         "ファイルが大きすぎます (上限 " + std::to_string(kMaxSize) + " バイト)";
     if (info.st_size > static_cast<off_t>(kMaxSize))
         throw openError(tooLarge);
-    // The file may grow while it is read: one byte past the limit is enough to refuse it.
-    std::string bytes(kMaxSize + 1, '\0');
+    // Room for the file's size and one byte more; should the file grow while it is read, the
+    // room grows too, up to one byte past the limit, which is enough to refuse it.
+    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');
     size_t length = 0;
-    while (length < bytes.size()) {
+    for (;;) {
+        if (length == bytes.size()) {
+            if (bytes.size() > kMaxSize)
+                break;
+            bytes.resize(std::min(bytes.size() * 2, kMaxSize + 1));
+        }
         ssize_t n = ::read(fd, bytes.data() + length, bytes.size() - length);
         if (n < 0) {
             if (errno == EINTR)
