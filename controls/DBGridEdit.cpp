@@ -136,11 +136,10 @@ void TDBGrid::Private::UpdateEditor() {
         break;
     }
     if (opening || editorCol != col || editorRow != row) {
-        if (!link.Modified) {
-            feedingEditor = true;
-            editor->setText(editText);
-            feedingEditor = false;
-        }
+        // The text comes from the field as it is now, never from what an earlier cell left:
+        // a view just opened has sent no move that would have loaded it.
+        if (!link.Modified)
+            LoadEditText();
         editor->selectAll();
     }
     editorCol = col;
