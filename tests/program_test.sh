@@ -241,12 +241,14 @@ answer_box "$box"
 wait_count 'select count(*) from MEMO;' $((memos - 1)) ||
   { cat "$work/run4.log"; fail "MEMO does not have $((memos - 1)) rows"; }
 
-# From grid to grid by keyboard: a click puts the focus on DBGrid1's first row; Ctrl+Tab takes it
-# to DBGrid2, where Ctrl+Home goes to the first row and a new title is typed; Next on
-# DBNavigator2 sends it. Had Ctrl+Tab left the focus in DBGrid1, the text would have gone into
-# its integer ID column, refused, and MEMO would be unchanged.
-click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row, KEYWORD_NO
-xdotool key --clearmodifiers Escape ctrl+Tab ctrl+Home Escape Right
+# From grid to grid by keyboard: a click puts the focus on DBGrid1; Ctrl+Tab takes it to
+# DBGrid2, where Ctrl+Home and Home go to the first row's first cell, Right to TITLE, and a new
+# title is typed; Next on DBNavigator2 sends it. Ctrl+Shift+Tab takes the focus back to DBGrid1,
+# where a new word is typed into the first row's KEY_WORD and Next on DBNavigator1 sends it. Had
+# a Ctrl+Tab left the focus where it was, the text would have gone into the other grid's integer
+# column and been refused.
+click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row
+xdotool key --clearmodifiers Escape ctrl+Tab ctrl+Home Escape Home Right
 xdotool type --delay 20 'RetitledInGrid'
 xdotool key --clearmodifiers Return
 # shellcheck disable=SC2046
@@ -254,13 +256,21 @@ click_at $(nav_button 2 335) # Next of DBNavigator2
 wait_count "select count(*) from MEMO where TITLE = 'RetitledInGrid';" 1 ||
   { cat "$work/run4.log"; fail "the title typed into DBGrid2 after Ctrl+Tab did not reach the database"; }
 echo "ok: opened MEMO, deleted its last row, and Ctrl+Tab took the keyboard from DBGrid1 to DBGrid2, whose typed title reached the database"
+xdotool key --clearmodifiers ctrl+shift+Tab ctrl+Home Escape Home Right Right
+xdotool type --delay 20 'BackInGrid1'
+xdotool key --clearmodifiers Return
+# shellcheck disable=SC2046
+click_at $(nav_button 2 174) # Next of DBNavigator1
+wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'BackInGrid1' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" 1 ||
+  { cat "$work/run4.log"; fail "the word typed into DBGrid1 after Ctrl+Shift+Tab did not reach the database"; }
+echo "ok: Ctrl+Shift+Tab took the keyboard back to DBGrid1, whose typed word reached the database"
 
-# Out of DBGrid2 to Button1, whose Space ends the program.
-xdotool key --clearmodifiers ctrl+Tab space
+# Out of DBGrid1 and DBGrid2 to Button1, whose Space ends the program.
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab space
 wait_exit
 [ "$status" = 0 ] ||
-  { cat "$work/run4.log"; fail "exit status $status after Ctrl+Tab and Space in DBGrid2, expected 0"; }
-echo "ok: Ctrl+Tab out of DBGrid2 reached Button1, whose Space ended the program with status 0"
+  { cat "$work/run4.log"; fail "exit status $status after Ctrl+Tab twice and Space, expected 0"; }
+echo "ok: Ctrl+Tab out of DBGrid1 and DBGrid2 reached Button1, whose Space ended the program with status 0"
 
 # 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
@@ -283,4 +293,4 @@ kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
 echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "9 passed, 0 failed"
+echo "10 passed, 0 failed"
