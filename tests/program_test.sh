@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb. With the demo profile and database it shows its window and the
-# exit button ends it with status 0; an operator logs on, opens both tables and deletes a row of
-# each through its navigator, and isql-fb finds the rows gone from the database file. With the
+# exit button ends it with status 0; an operator logs on from the keyboard, opens both tables,
+# deletes a row of each through its navigator, types into each grid reached with Ctrl+Tab and
+# Ctrl+Shift+Tab, and isql-fb finds the changes in the database file. With the
 # stored database missing, the fatal failure box appears, no main window is ever shown, and
 # dismissing the box (or a termination signal) ends it with status 1.
 #
@@ -245,8 +246,8 @@ wait_count 'select count(*) from MEMO;' $((memos - 1)) ||
 # DBGrid2, where Ctrl+Home and Home go to the first row's first cell, Right to TITLE, and a new
 # title is typed; Next on DBNavigator2 sends it. Ctrl+Shift+Tab takes the focus back to DBGrid1,
 # where a new word is typed into the first row's KEY_WORD and Next on DBNavigator1 sends it. Had
-# a Ctrl+Tab left the focus where it was, the text would have gone into the other grid's integer
-# column and been refused.
+# a Ctrl+Tab left the focus where it was, the text would have gone into the other grid, and the
+# table checked would be unchanged.
 click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row
 xdotool key --clearmodifiers Escape ctrl+Tab ctrl+Home Escape Home Right
 xdotool type --delay 20 'RetitledInGrid'
