@@ -182,6 +182,8 @@ struct TDBGrid::Private {
     void LeavingGrid();
     // The focus left the grid or its editor for `next`: whether that is leaving the grid.
     bool IsLeaving(QWidget* next, Qt::FocusReason reason) const;
+    // Ctrl+Tab, Ctrl+Shift+Tab: the focus to the next or previous control in tab order.
+    void LeaveByKeyboard(bool next);
     void MouseTitlePress(const QPoint& pos, int c);
     void MouseTitleMove(const QPoint& pos);
     void MouseTitleRelease(const QPoint& pos);
