@@ -1,5 +1,7 @@
-// Program entry: builds the main window from its stored layout and runs the event loop.
+// Program entry: answers --version and --help, or builds the main window from its stored layout
+// and runs the event loop.
 #include "Application.h"
+#include "CommandLine.h"
 #include "Connection.h"
 #include "Errors.h"
 #include "MainUnit.h"
@@ -8,8 +10,11 @@
 #include <QGuiApplication>
 
 #include <memory>
+#include <optional>
 
 int main(int argc, char** argv) {
+    if (std::optional<int> status = sorvanto::AnswerInformationOptions(argc, argv))
+        return *status;
     sorvanto::TApplication application(argc, argv);
     // From the start: a session may end while the start-up failure box is shown.
     application.InstallTerminationHandlers();

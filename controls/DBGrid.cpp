@@ -442,6 +442,8 @@ void TDBGrid::Private::LinkActive() {
         HideEditor();
     Layout();
     UpdateScrollBar();
+    // Opening sends no move: the current cell's text is taken here.
+    LoadEditText();
     link.Modified = false;
 }
 

@@ -131,10 +131,10 @@ void TDBGrid::Private::UpdateEditor() {
         break;
     }
     if (opening || editorCol != col || editorRow != row) {
-        if (!link.Modified) {
-            const QScopedValueRollback feeding(feedingEditor, true);
-            editor->setText(editText);
-        }
+        // The text comes from the field as it is now, never from what an earlier cell left:
+        // a view just opened has sent no move that would have loaded it.
+        if (!link.Modified)
+            LoadEditText();
         editor->selectAll();
     }
     editorCol = col;
@@ -311,6 +311,25 @@ void TDBGrid::Private::LeavingGrid() {
     }
 }
 
+void TDBGrid::Private::LeaveByKeyboard(bool next) {
+    // The grid keeps Tab for its cells; as in the platform's text editors, Ctrl+Tab and
+    // Ctrl+Shift+Tab go on to the neighbours in tab order. The grid's own children (the editor)
+    // are not neighbours.
+    QWidget* step = &q;
+    for (;;) {
+        step = next ? step->nextInFocusChain() : step->previousInFocusChain();
+        if (!step || step == &q)
+            return;
+        if (q.isAncestorOf(step) || step->isWindow())
+            continue;
+        if ((step->focusPolicy() & Qt::TabFocus) && step->isVisibleTo(q.window()) &&
+            step->isEnabled())
+            break;
+    }
+    // Leaving runs on the focus change; a refusal puts the focus back.
+    step->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
 // ---- The key map ----------------------------------------------------------------------------
 
 bool TDBGrid::Private::KeyDown(QKeyEvent* event) {
@@ -319,6 +338,11 @@ bool TDBGrid::Private::KeyDown(QKeyEvent* event) {
     const bool shift = mods & Qt::ShiftModifier;
     const bool alt = mods & Qt::AltModifier;
     const int key = event->key();
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && ctrl && !alt) {
+        // Also while inactive: the keyboard's way out of the grid.
+        LeaveByKeyboard(key == Qt::Key_Tab && !shift);
+        return true;
+    }
     if (!link.Active())
         return true; // every key is ignored while inactive
     TDataSet* dataSet = link.DataSet();

@@ -222,6 +222,8 @@ struct TDBGrid::Private {
     void LeavingGrid();
     // The focus left the grid or its editor for `next`: whether that is leaving the grid.
     bool IsLeaving(QWidget* next, Qt::FocusReason reason) const;
+    // Ctrl+Tab, Ctrl+Shift+Tab: the focus to the next or previous control in tab order.
+    void LeaveByKeyboard(bool next);
 };
 
 } // namespace sorvanto

@@ -3,10 +3,13 @@
 #include "DataSource.h"
 #include "Glyphs.h"
 
+#include <QCoreApplication>
 #include <QEnterEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -124,19 +127,33 @@ void TNavButton::timerEvent(QTimerEvent* event) {
         QWidget::timerEvent(event);
         return;
     }
-    if (interval_ != kRepeatInterval)
-        StartTimer(kRepeatInterval);
-    if (!down_)
+    // The timer stands still while this repeat runs: a click that takes longer than the
+    // interval (an apply waiting on a locked row) is not followed by another one at once.
+    StopTimer();
+    // A release may be waiting behind the timer: input that has come in goes first (a release
+    // clicks once and ends the hold), and then the button must really still be held.
+    QPointer<TNavButton> self(this);
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+    if (!self || !tracking_)
         return;
-    RunHandled(this, [this] {
-        try {
-            navigator_->BtnClick(index_);
-        } catch (...) {
-            // The failure ends the hold: no more repeats, and the release clicks nothing.
-            LetGo();
-            throw;
-        }
-    });
+    if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        LetGo();
+        return;
+    }
+    if (down_) {
+        RunHandled(this, [this] {
+            try {
+                navigator_->BtnClick(index_);
+            } catch (...) {
+                // The failure ends the hold: no more repeats, and the release clicks nothing.
+                LetGo();
+                throw;
+            }
+        });
+    }
+    // The next repeat counts from the end of this one.
+    if (self && tracking_ && isEnabled())
+        StartTimer(kRepeatInterval);
 }
 
 void TNavButton::changeEvent(QEvent* event) {

@@ -401,7 +401,7 @@ template <typename F> decltype(auto) TSQLConnection::WatchAttachment(F&& operati
     try {
         return operation();
     } catch (const TDriverError& error) {
-        if (IsConnectionLostError(error.ErrorCode()))
+        if (IsConnectionLostError(error.ErrorCode()) || IsDatabaseFileError(error.ErrorCode()))
             attachmentLost_ = true;
         CloseIfLost();
         throw;

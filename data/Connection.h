@@ -172,6 +172,11 @@ public:
     // For the datasets of the connection: the attachment and the transaction a statement of
     // theirs runs in (the innermost open one, or none).
     TDrvConnection* Attachment() noexcept { return attachment_.get(); }
+    // Closes the connection when an operation since it opened found its attachment lost or its
+    // database file failing, and no transaction is open: the next use opens a fresh attachment.
+    // A failing operation closes it by itself; after an operation that failed inside a
+    // transaction that then ended well, the caller calls this once done with the attachment.
+    void CloseIfLost() noexcept;
     TDrvTransaction* InnermostTransaction() noexcept;
     // Opens the connection when it is closed; fails when it still is not open.
     void EnsureOpen();
@@ -188,9 +193,9 @@ private:
     TDrvStatement& CachedStatement(TDrvTransaction& transaction, const std::string& sql);
     void EndTransaction(std::size_t index, bool commit);
     // Runs an operation of the attachment; when the client library reports the attachment lost,
-    // the connection closes as soon as no transaction is open, so that the next use opens it again.
+    // or the engine a failure of the database file, the attachment is marked as no longer to be
+    // trusted, and the connection closes as soon as no transaction is open (CloseIfLost).
     template <typename F> decltype(auto) WatchAttachment(F&& operation);
-    void CloseIfLost() noexcept;
 
     TParamList params_;
     std::string connectionName_;

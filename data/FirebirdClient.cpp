@@ -6,6 +6,7 @@
 #include <firebird/Interface.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace sorvanto {
@@ -33,23 +35,15 @@ namespace fbdrv {
 namespace {
 namespace fs = std::filesystem;
 
-// The Firebird root of the installed client and engine: the folder that holds the engine plugin.
-std::string SystemFirebirdRoot() {
-    std::vector<fs::path> candidates;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/usr/lib", ec))
-        candidates.push_back(entry.path() / "firebird" / "3.0");
-    candidates.emplace_back("/usr/lib/firebird/3.0");
-    candidates.emplace_back("/opt/firebird");
-    for (const auto& candidate : candidates)
-        if (fs::exists(candidate / "plugins" / "libEngine12.so", ec))
-            return candidate.string();
-    return {};
-}
-
 constexpr const char* kPrivateConf =
     "# Written by Sorvanto: the embedded engine shares database files with other processes.\n"
     "ServerMode = SuperClassic\n";
+
+// The root inside a candidate folder. Earlier versions used the candidate itself as the root,
+// with intl linked to the installed folder, and relink it there at every start; such a version
+// may still be running, so this layout lives beside it. The name changes with any change of
+// layout that an older version would undo.
+constexpr const char* kRootFolder = "root2";
 
 // A folder that cannot serve as the private root, and why.
 class RootRefused : public std::runtime_error {
@@ -183,16 +177,95 @@ void WriteOwnFile(const fs::path& path, const std::string& content) {
     }
 }
 
+// Reads a file of the installed root whole; nullopt when it cannot be read.
+std::optional<std::string> ReadInstalledFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> content{std::in_place};
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            int error = errno;
+            ::close(fd);
+            errno = error;
+            return std::nullopt;
+        }
+        content->append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
+// The file is our own copy of source; one that differs (the installed Firebird was updated) is
+// replaced whole in one step, so that a process loading it finds the old or the new one.
+void CopyInstalledFile(const fs::path& copy, const fs::path& source) {
+    std::optional<std::string> content = ReadInstalledFile(source);
+    if (!content)
+        RefuseErrno(source.string(), errno);
+    if (ReadOwnFile(copy) == content)
+        return;
+    WriteOwnFile(copy, *content);
+    if (ReadOwnFile(copy) != content)
+        Refuse(copy.string() + ": 書き込んだ内容を読み戻せません");
+}
+
+bool IsSharedLibrary(const fs::directory_entry& entry) {
+    std::string name = entry.path().filename().string();
+    std::error_code ec;
+    return entry.is_regular_file(ec) &&
+           (name.ends_with(".so") || name.find(".so.") != std::string::npos);
+}
+
+// Makes folder the root's own intl folder. The engine loads the international module from
+// $(root)/intl and takes its entry points only when the module's real path is the path it was
+// given: through a link they are refused and every character set of the module is missing. So
+// the folder is real and the libraries in it are copies; the rest is linked.
+void FillLibraryFolder(const std::string& folder, const std::string& installed) {
+    struct stat st {};
+    // Anything else under the name goes (another process may be removing it too).
+    if (::lstat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+        ::unlink(folder.c_str()) != 0 && errno != ENOENT)
+        RefuseErrno(folder, errno);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        RefuseErrno(folder, errno);
+    CheckOwnFolder(folder);
+    std::error_code ec;
+    fs::directory_iterator entries(installed, ec);
+    if (ec)
+        Refuse(installed + ": " + ec.message());
+    for (const auto& entry : entries) {
+        fs::path own = fs::path(folder) / entry.path().filename();
+        if (IsSharedLibrary(entry))
+            CopyInstalledFile(own, entry.path());
+        else
+            PointLinkAt(own, entry.path());
+    }
+}
+
+// Libraries in a folder mounted noexec cannot be loaded.
+void CheckLoadable(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_NOEXEC))
+        Refuse(folder + ": ライブラリを読み込めないファイル システムです (noexec)");
+}
+
 // Makes folder a private root: every entry of the system root linked, except firebird.conf,
-// which is our own.
+// which is our own, and intl, which is a folder of our own.
 void FillPrivateRoot(const std::string& folder, const std::string& systemRoot) {
+    CheckLoadable(folder);
     std::error_code ec;
     fs::directory_iterator entries(systemRoot, ec);
     if (ec)
         Refuse(systemRoot + ": " + ec.message());
     for (const auto& entry : entries) {
         std::string name = entry.path().filename().string();
-        if (name != "firebird.conf")
+        if (name == "intl" && entry.is_directory(ec))
+            FillLibraryFolder((fs::path(folder) / name).string(), entry.path().string());
+        else if (name != "firebird.conf")
             PointLinkAt(fs::path(folder) / name, entry.path());
     }
     fs::path conf = fs::path(folder) / "firebird.conf";
@@ -202,6 +275,19 @@ void FillPrivateRoot(const std::string& folder, const std::string& systemRoot) {
         Refuse(conf.string() + ": 書き込んだ内容を読み戻せません");
     // Nothing may have changed hands while we worked.
     CheckOwnFolder(folder);
+}
+
+// The candidate folder made ours, by its real path: the engine compares the module paths it
+// builds from the root with their real paths, so the root is named without links, "." or "..".
+std::string MakeRootIn(const std::string& candidate) {
+    MakeOwnFolder(candidate);
+    char real[PATH_MAX];
+    if (!::realpath(candidate.c_str(), real))
+        RefuseErrno(candidate, errno);
+    CheckOwnFolder(real);
+    std::string root = std::string(real) + "/" + kRootFolder;
+    MakeOwnFolder(root);
+    return root;
 }
 
 // The loader does not always leave errno behind: find the cause from the file or the loader's text.
@@ -214,6 +300,19 @@ int LoadErrorCode(const std::string& file, int loaderErrno) {
     return loaderErrno;
 }
 } // namespace
+
+std::string SystemFirebirdRoot() {
+    std::vector<fs::path> candidates;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/usr/lib", ec))
+        candidates.push_back(entry.path() / "firebird" / "3.0");
+    candidates.emplace_back("/usr/lib/firebird/3.0");
+    candidates.emplace_back("/opt/firebird");
+    for (const auto& candidate : candidates)
+        if (fs::exists(candidate / "plugins" / "libEngine12.so", ec))
+            return candidate.string();
+    return {};
+}
 
 std::vector<std::string> PrivateRootCandidates() {
     std::vector<std::string> candidates;
@@ -236,9 +335,9 @@ std::string PreparePrivateRoot(const std::string& systemRoot,
     std::string reasons;
     for (const std::string& folder : candidates) {
         try {
-            MakeOwnFolder(folder);
-            FillPrivateRoot(folder, systemRoot);
-            return folder;
+            std::string root = MakeRootIn(folder);
+            FillPrivateRoot(root, systemRoot);
+            return root;
         } catch (const RootRefused& refused) {
             reasons += std::string(reasons.empty() ? "" : "; ") + refused.what();
         }

@@ -66,6 +66,28 @@ bool IsConnectionLostError(int errorCode) noexcept {
     }
 }
 
+bool IsDatabaseFileError(int errorCode) noexcept {
+    switch (errorCode) {
+    case isc_io_error:
+    case isc_io_create_err:
+    case isc_io_open_err:
+    case isc_io_close_err:
+    case isc_io_read_err:
+    case isc_io_write_err:
+    case isc_io_delete_err:
+    case isc_io_access_err:
+    case isc_io_32bit_exceeded_err:
+    case isc_db_corrupt:
+    case isc_badpage:
+    case isc_bad_checksum:
+    case isc_page_type_err:
+    case isc_bug_check:
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace fbdrv {
 
 [[noreturn]] void RaiseClosed() {

@@ -197,6 +197,11 @@ private:
 // network read and write errors, a lost connection, a database or attachment shut down.
 bool IsConnectionLostError(int errorCode) noexcept;
 
+// True for the error codes with which the engine reports a failure of the database file: a read
+// or write that failed (a full disk, a file shorter than its pages), a damaged page, a failed
+// consistency check. The attachment's page cache may then disagree with the file for good.
+bool IsDatabaseFileError(int errorCode) noexcept;
+
 // The client library's file for a VendorLib name: "fbclient.dll" (any letter case) stands for
 // the platform's libfbclient.so.2; any other name is used as it is.
 std::string ClientLibraryFile(std::string_view vendorLib);

@@ -4,6 +4,7 @@
 #include "ParamList.h"
 #include "TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -89,38 +90,63 @@ TProfileFile TProfileFile::Parse(std::string_view bytes) {
 }
 
 TProfileFile TProfileFile::Read(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        TProfileFile missing;
-        missing.exists_ = false;
-        return missing;
-    }
-    auto openError = [&](int error) {
+    auto openError = [&](const std::string& reason) {
         std::error_code ec;
         std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
         if (ec)
             full = path;
-        return EFOpenError("ファイル " + full + " は開けません。 " + std::strerror(error) + " ");
+        return EFOpenError("ファイル " + full + " は開けません。 " + reason + " ");
     };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw openError(errno);
-    std::string bytes;
-    char buffer[65536];
+    // Opening does not wait: a FIFO without a writer or a device opens at once, and is then
+    // refused below without a byte read from it.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            TProfileFile missing;
+            missing.exists_ = false;
+            return missing;
+        }
+        throw openError(std::strerror(error));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw openError(std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        throw openError(std::strerror(EISDIR));
+    if (!S_ISREG(info.st_mode))
+        throw openError("通常のファイルではありません");
+    const std::string tooLarge =
+        "ファイルが大きすぎます (上限 " + std::to_string(kMaxSize) + " バイト)";
+    if (info.st_size > static_cast<off_t>(kMaxSize))
+        throw openError(tooLarge);
+    // Room for the file's size and one byte more; should the file grow while it is read, the
+    // room grows too, up to one byte past the limit, which is enough to refuse it.
+    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');
+    size_t length = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (length == bytes.size()) {
+            if (bytes.size() > kMaxSize)
+                break;
+            bytes.resize(std::min(bytes.size() * 2, kMaxSize + 1));
+        }
+        ssize_t n = ::read(fd, bytes.data() + length, bytes.size() - length);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            int error = errno;
-            ::close(fd);
-            throw openError(error);
+            throw openError(std::strerror(errno));
         }
         if (n == 0)
             break;
-        bytes.append(buffer, static_cast<size_t>(n));
+        length += static_cast<size_t>(n);
     }
-    ::close(fd);
+    if (length > kMaxSize)
+        throw openError(tooLarge);
+    bytes.resize(length);
     return Parse(bytes);
 }
 

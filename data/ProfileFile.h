@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,8 +19,12 @@ public:
     // Parses file contents: byte-order marks, CR/LF/CRLF line ends, trimming, comments, sections.
     static TProfileFile Parse(std::string_view bytes);
 
+    // The largest file Read accepts, in bytes.
+    static constexpr std::size_t kMaxSize = 1 << 20;
+
     // Reads a file. A file that does not exist reads as a file without sections and Exists() is
-    // false; a file that exists but cannot be read raises EFOpenError.
+    // false. A file that exists but cannot be read, is not a regular file (a folder, a FIFO, a
+    // device) or is larger than kMaxSize raises EFOpenError naming it; nothing waits on it.
     static TProfileFile Read(const std::string& path);
 
     bool Exists() const noexcept { return exists_; }

@@ -435,6 +435,9 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         }
         throw;
     }
+    // A change that failed on a lost attachment or a failing database file leaves the
+    // attachment untrusted even when the transaction ended well: the next apply opens a new one.
+    connection_.CloseIfLost();
     if (errors.empty())
         return std::nullopt;
     return errors;

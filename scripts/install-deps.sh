@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-server firebird3.0-utils
   fonts-noto-cjk xvfb xauth xdotool x11-utils iproute2
+  desktop-file-utils libxml2-utils dpkg-dev
 )
 
 missing=()

@@ -33,7 +33,12 @@ fi
 ini=$drives/c/DOCUMENT/Connection.ini
 db=$drives/c/firebird/document.fdb
 
+# shellcheck source=scripts/firebird-root.sh
+. "$(dirname "${BASH_SOURCE[0]}")/firebird-root.sh"
+
+# By its real path: the Firebird root made in it must be named without links.
 work=$(mktemp -d "${TMPDIR:-/tmp}/sorvanto-seed.XXXXXX")
+work=$(cd "$work" && pwd -P)
 tmp_db=""
 cleanup() {
   [ -z "$tmp_db" ] || rm -f "$tmp_db"
@@ -78,19 +83,13 @@ seed_profile() {
   fi
 }
 
-# Temporary Firebird root: links to the packaged files plus its own firebird.conf and an empty
-# databases.conf. Embedded attachments trust the given user name, so no security database is
-# consulted.
+# Temporary Firebird root: links to the packaged files (intl copied, see firebird-root.sh) plus
+# its own firebird.conf and an empty databases.conf. Embedded attachments trust the given user
+# name, so no security database is consulted.
 make_root() {
-  local root=$work/root entry name
+  local root=$work/root
   mkdir -p "$root"
-  for entry in "$FB_HOME"/*; do
-    name=${entry##*/}
-    case $name in
-      firebird.conf | databases.conf) ;;
-      *) ln -s "$entry" "$root/$name" ;;
-    esac
-  done
+  link_firebird_root "$FB_HOME" "$root" firebird.conf databases.conf
   printf 'ServerMode = SuperClassic\n' >"$root/firebird.conf"
   : >"$root/databases.conf"
   echo "$root"

@@ -5,8 +5,8 @@
 #   scripts/test-server.sh stop DIR
 #
 # DIR holds everything of the instance:
-#   DIR/root/        Firebird root: symlinks to the packaged files, plus its own firebird.conf,
-#                    databases.conf and security3.fdb
+#   DIR/root/        Firebird root: symlinks to the packaged files (the intl libraries copied),
+#                    plus its own firebird.conf, databases.conf and security3.fdb
 #   DIR/lock/        lock folder (FIREBIRD_LOCK)
 #   DIR/server.log   standard output and error of the server process
 #   DIR/server.pid   pid of the server process
@@ -31,6 +31,9 @@ readonly FIRST_PORT=${SORVANTO_TEST_SERVER_FIRST_PORT:-3057}
 readonly PORT_TRIES=50
 readonly START_TIMEOUT=20
 readonly STOP_TIMEOUT=20
+
+# shellcheck source=scripts/firebird-root.sh
+. "$(dirname "${BASH_SOURCE[0]}")/firebird-root.sh"
 
 die() {
   echo "test-server: $*" >&2
@@ -96,19 +99,13 @@ configured_port() {
   sed -n 's/^RemoteServicePort = \([0-9]\+\)$/\1/p' "$root/firebird.conf"
 }
 
-# Builds DIR/root: every packaged entry is linked, except the configuration files this instance
-# owns. The packaged firebird.conf and databases.conf are symlinks into /etc and must not be used.
+# Builds DIR/root: every packaged entry is linked (intl copied, see firebird-root.sh), except the
+# configuration files this instance owns. The packaged firebird.conf and databases.conf are
+# symlinks into /etc and must not be used.
 make_root() {
-  local entry name
   rm -rf "$root" "$lock"
   mkdir -p "$root" "$lock"
-  for entry in "$FB_HOME"/*; do
-    name=${entry##*/}
-    case $name in
-      firebird.conf | databases.conf | security3.fdb) ;;
-      *) ln -s "$entry" "$root/$name" ;;
-    esac
-  done
+  link_firebird_root "$FB_HOME" "$root" firebird.conf databases.conf security3.fdb
 }
 
 write_config() {

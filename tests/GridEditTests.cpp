@@ -59,6 +59,80 @@ TEST_F(GridEditTest, EditorOpensOnEachPathWithTheTextSelected) {
     }
 }
 
+// The editor opens with the current cell's text whichever way it opens, also on a view just
+// opened (no move has been made yet) and on a view reopened after the grid showed another record.
+TEST_F(GridEditTest, EditorOpensWithTheCellTextRightAfterTheViewOpens) {
+    struct Way {
+        const char* name;
+        std::function<void()> open;
+        const char* typed; // the editor's text when the opening typed into it, else the cell's
+    };
+    auto compose = [this](const QString& preedit, const QString& commit) {
+        QInputMethodEvent start(preedit, {});
+        QApplication::sendEvent(grid, &start);
+        QInputMethodEvent done;
+        done.setCommitString(commit);
+        QApplication::sendEvent(QApplication::focusWidget(), &done);
+    };
+    const Way ways[] = {
+        {"F2", [this] { Key(Qt::Key_F2); }, nullptr},
+        {"Enter", [this] { Key(Qt::Key_Return); }, nullptr},
+        {"a digit", [this] { Type("7"); }, "7"},
+        {"Backspace", [this] { Key(Qt::Key_Backspace); }, ""},
+        {"a click on the current cell",
+         [this] {
+             QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                               CellCentre(grid->Col(), grid->Row()));
+         },
+         nullptr},
+        {"F2 after a click on the indicator",
+         [this] {
+             QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(0, grid->Row()));
+             Key(Qt::Key_F2);
+         },
+         nullptr},
+        {"input method", [&] { compose(QStringLiteral("4"), QStringLiteral("4")); }, "4"},
+    };
+    struct Start {
+        const char* name;
+        std::function<void()> before; // run on the open view before the editor opens
+    };
+    const Start starts[] = {
+        {"just opened", [] {}},
+        {"after a move", [this] { Key(Qt::Key_Down); }},
+        {"reopened after a move",
+         [this] {
+             Key(Qt::Key_Down);
+             dataSet->Close();
+             dataSet->Open();
+         }},
+    };
+    for (const Start& start : starts) {
+        for (const Way& way : ways) {
+            SCOPED_TRACE(std::string(start.name) + ", " + way.name);
+            // Attached while closed and opened afterwards, as a view opens in the window.
+            Show("K100", {"KEYWORD_NO", "ID", "KEY_WORD"});
+            dataSet->Close();
+            dataSet->Open();
+            start.before();
+            ASSERT_FALSE(EditorOpen());
+            const QString shown = grid->CellText(grid->Col(), grid->Row());
+            ASSERT_EQ(shown, FieldText("KEYWORD_NO"));
+            way.open();
+            ASSERT_TRUE(EditorOpen());
+            EXPECT_EQ(Editor()->text(), way.typed ? QString::fromUtf8(way.typed) : shown);
+            if (!way.typed) {
+                EXPECT_EQ(Editor()->selectedText(), shown);
+            }
+            // What the editor opened with, under what was typed.
+            while (Editor()->isUndoAvailable())
+                Editor()->undo();
+            EXPECT_EQ(Editor()->text(), shown);
+            TearDown();
+        }
+    }
+}
+
 TEST_F(GridEditTest, IntegerCellDropsLettersAndTakesTheNumberOnEnter) {
     ShowKeywords(2, 3);
     Type("12a");

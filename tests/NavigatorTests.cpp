@@ -5,8 +5,10 @@
 #include "Glyphs.h"
 #include "TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTest>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include <gtest/gtest.h>
@@ -262,6 +264,34 @@ TEST_F(Navigator, NextRepeatsWhileHeldAndTheReleaseIsOneMoreClick) {
     QTest::mousePress(nav->Button(nbFirst), Qt::LeftButton);
     EXPECT_EQ(nav->Button(nbFirst)->RepeatTimerId(), 0);
     QTest::mouseRelease(nav->Button(nbFirst), Qt::LeftButton);
+}
+
+// A repeated click that outlasts the repeat interval (as an apply waiting on a locked row does)
+// is not followed by the repeat that fell due meanwhile: the operator let go during it, so the
+// release is the only click after it. Real timers and mouse events; the first repeat keeps the
+// event loop busy for three intervals and the release comes in behind it.
+TEST_F(Navigator, ARepeatOutlastingTheIntervalIsFollowedOnlyByTheRelease) {
+    ds->Open();
+    TNavButton* next = nav->Button(nbNext);
+    int clicks = 0;
+    bool released = false;
+    nav->OnClick = [&](TDBNavigator*, TNavigateBtn) {
+        if (++clicks != 1)
+            return;
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.elapsed() < 3 * TNavButton::kRepeatInterval) {
+        }
+        QTimer::singleShot(1, next, [&] {
+            QTest::mouseRelease(next, Qt::LeftButton);
+            released = true;
+        });
+    };
+    QTest::mousePress(next, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return released; }, 30000));
+    EXPECT_EQ(next->RepeatTimerId(), 0);
+    EXPECT_EQ(clicks, 2) << "one repeat and the release";
+    EXPECT_EQ(Current(), "3");
 }
 
 TEST_F(Navigator, RepeatingStopsAtTheEndAndTheReleaseClicksNothingMore) {

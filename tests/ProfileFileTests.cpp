@@ -6,13 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace sorvanto;
@@ -352,6 +357,58 @@ TEST_F(LoadParams, FailuresLeaveParamsAndFlagAsTheyWere) {
         EXPECT_EQ(e.Message(), "接続名がありません");
     }
     ExpectUnchanged();
+}
+
+TEST_F(LoadParams, OnlyARegularFileUpToTheLimitIsRead) {
+    const std::string header = "[SQLConnection1]\nDatabase=C:\\limit.fdb\n;";
+    auto padded = [&](std::size_t size) { return header + std::string(size - header.size(), 'x'); };
+    const std::string fifo = dir.File("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    ASSERT_EQ(::symlink("/dev/zero", dir.File("zero.ini").c_str()), 0) << std::strerror(errno);
+    std::filesystem::create_directory(dir.File("folder.ini"));
+    WriteFile(dir.File("over.ini"), padded(TProfileFile::kMaxSize + 1));
+    WriteFile(dir.File("limit.ini"), padded(TProfileFile::kMaxSize));
+
+    const std::string notRegular = "通常のファイルではありません";
+    const std::string tooLarge = "ファイルが大きすぎます (上限 1048576 バイト)";
+    struct Case {
+        const char* file;
+        std::string reason; // empty: read
+    };
+    const Case cases[] = {
+        {"fifo.ini", notRegular}, // a FIFO without a writer: no wait
+        {"zero.ini", notRegular}, // a link to an endless device
+        {"folder.ini", std::strerror(EISDIR)},
+        {"over.ini", tooLarge},
+        {"limit.ini", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = dir.File(c.file);
+        connection = NewConnection();
+        // Should the read wait on the FIFO after all, a writer that comes and goes ends the wait
+        // and the test fails instead of hanging.
+        auto load = std::async(std::launch::async, [&] {
+            try {
+                connection->LoadParamsFromIniFile(path);
+                return std::string();
+            } catch (const EFOpenError& e) {
+                return e.Message();
+            }
+        });
+        if (load.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            ADD_FAILURE() << "the read waits on the file";
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        const std::string message = load.get();
+        if (c.reason.empty()) {
+            EXPECT_EQ(message, "");
+            EXPECT_EQ(Params(), (Lines{"Database=C:\\limit.fdb"}));
+        } else {
+            EXPECT_EQ(message, "ファイル " + path + " は開けません。 " + c.reason + " ");
+            ExpectUnchanged();
+        }
+    }
 }
 
 TEST_F(LoadParams, WithoutAFileNameReadsTheDefaultProfileFile) {

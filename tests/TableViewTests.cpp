@@ -4,6 +4,7 @@
 #include "MainUnit.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -320,4 +321,68 @@ TEST_F(TableView, APathTypedLaterServesTheNextViewOpenedAndNotTheOpenOne) {
     Type(keywords, 1, "KEY_WORD", "first database");
     Click(form.DBNavigator1, nbPost);
     EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "first database");
+}
+
+// The grids keep Tab for their cells; Ctrl+Tab and Ctrl+Shift+Tab take the keyboard out of
+// either grid, whether its view is open, closed or being typed into, past the navigators.
+TEST_F(TableView, CtrlTabLeavesEachGridForItsNeighbourInTabOrder) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto press = [](Qt::Key key) {
+        QTest::keyClick(QApplication::focusWidget(), key,
+                        key == Qt::Key_Backtab ? Qt::ControlModifier | Qt::ShiftModifier
+                                               : Qt::ControlModifier);
+    };
+    struct Case {
+        const char* name;
+        TDBGrid* from;
+        bool editing; // the in-place editor has the focus
+        Qt::Key key;
+        QWidget* to;
+    };
+    const Case cases[] = {
+        {"DBGrid1, Ctrl+Tab", form.DBGrid1, false, Qt::Key_Tab, form.DBGrid2},
+        {"DBGrid1's editor, Ctrl+Tab", form.DBGrid1, true, Qt::Key_Tab, form.DBGrid2},
+        {"DBGrid1, Ctrl+Shift+Tab", form.DBGrid1, false, Qt::Key_Backtab, form.MemoButton},
+        {"DBGrid1's editor, Ctrl+Shift+Tab", form.DBGrid1, true, Qt::Key_Backtab, form.MemoButton},
+        {"DBGrid2, view closed, Ctrl+Tab", form.DBGrid2, false, Qt::Key_Tab, form.Button1},
+        {"DBGrid2, view closed, Ctrl+Shift+Tab", form.DBGrid2, false, Qt::Key_Backtab,
+         form.DBGrid1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.from->setFocus();
+        if (c.editing) {
+            QTest::keyClick(c.from, Qt::Key_F2);
+            ASSERT_TRUE(c.from->EditorMode());
+        }
+        press(c.key);
+        // A grid given the focus back may hand it on to its editor, still wanted open.
+        QWidget* focus = QApplication::focusWidget();
+        EXPECT_TRUE(focus == c.to || c.to->isAncestorOf(focus))
+            << focus->metaObject()->className() << " " << focus->objectName().toStdString();
+        EXPECT_FALSE(c.from->EditorMode());
+    }
+    EXPECT_EQ(keywords.State(), TDataSetState::dsBrowse);
+
+    // Leaving this way takes the grid's leaving steps: an untouched appended record goes, typed
+    // text reaches the field (nothing is posted or sent).
+    form.DBGrid1->setFocus();
+    keywords.Last();
+    QTest::keyClick(form.DBGrid1, Qt::Key_Down);
+    ASSERT_EQ(keywords.State(), TDataSetState::dsInsert);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(keywords.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(keywords.RecordCount(), 4);
+
+    form.DBGrid1->setFocus();
+    keywords.First();
+    form.DBGrid1->SetSelectedIndex(2); // KEY_WORD
+    QTest::keyClicks(form.DBGrid1, "typed");
+    press(Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), form.MemoButton);
+    EXPECT_EQ(keywords.State(), TDataSetState::dsEdit);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "typed");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1");
 }

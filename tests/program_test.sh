@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb. With the demo profile and database it shows its window and the
-# exit button ends it with status 0; an operator logs on, opens both tables and deletes a row of
-# each through its navigator, and isql-fb finds the rows gone from the database file. With the
+# exit button ends it with status 0; an operator logs on from the keyboard, opens both tables,
+# deletes a row of each through its navigator, types into each grid reached with Ctrl+Tab and
+# Ctrl+Shift+Tab, and isql-fb finds the changes in the database file. With the
 # stored database missing, the fatal failure box appears, no main window is ever shown, and
 # dismissing the box (or a termination signal) ends it with status 1.
 #
@@ -26,8 +27,10 @@ fail() {
 }
 
 # A display of our own: Xvfb picks a free number itself and writes it out, so that runs at the
-# same time never race for one.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# same time never race for one. -noreset: by default the server resets whenever its last client
+# leaves, and a program started at that moment (the next step's) cannot connect.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
+  >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 300); do
   [ -s "$work/display" ] && break
@@ -103,14 +106,11 @@ echo "ok: SIGTERM ended the program with status 0"
 
 # Runs SQL with isql-fb on the demo database, embedded, in a Firebird root that shares the file
 # with the running program; prints the output without blank lines.
-isql_root=$work/fbroot
+# shellcheck source=scripts/firebird-root.sh
+. "$scripts/firebird-root.sh"
+isql_root=$(cd "$work" && pwd -P)/fbroot
 mkdir -p "$isql_root"
-for entry in /usr/lib/x86_64-linux-gnu/firebird/3.0/*; do
-  case ${entry##*/} in
-    firebird.conf | databases.conf) ;;
-    *) ln -s "$entry" "$isql_root/${entry##*/}" ;;
-  esac
-done
+link_firebird_root /usr/lib/x86_64-linux-gnu/firebird/3.0 "$isql_root" firebird.conf databases.conf
 printf 'ServerMode = SuperClassic\n' >"$isql_root/firebird.conf"
 : >"$isql_root/databases.conf"
 isql() {
@@ -161,9 +161,10 @@ answer_box() {
   fail "the box $box did not close"
 }
 
-# 3. The operator's work: log on, open KEY_WORDS, delete its first row through DBNavigator1 with
-# the confirmation answered OK; open MEMO, go to its last row and delete it through DBNavigator2.
-# Every navigator click applies at once, so isql-fb finds both rows gone while the program runs.
+# 3. The operator's work: log on from the keyboard, open KEY_WORDS, delete its first row through
+# DBNavigator1 with the confirmation answered OK; open MEMO, go to its last row and delete it
+# through DBNavigator2. Every navigator click applies at once, so isql-fb finds both rows gone
+# while the program runs.
 [ "$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')" = 1 ] ||
   fail "the demo has no keyword 1"
 memos=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
@@ -181,9 +182,15 @@ nav_button() {
   width=$((width - width % 9))
   echo "$(($(at 48) + slot * (width / 9) + width / 18)) $(($(at "$top") + $(at 25) / 2))"
 }
-click_at "$(at 285)" "$(at 12)" # LogonButton
-box=$(wait_other_window '^Sorvanto$' "$window") || { cat "$work/run4.log"; fail "no logon box"; }
+# Without a mouse: the focus starts on DBGrid1, whose view is closed. Ctrl+Tab leaves it for
+# DBGrid2, Ctrl+Tab again leaves that for Button1, Tab goes on to LogonButton and Space presses
+# it. The keys go where the window has its focus once it holds the display's keyboard focus.
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab Tab space
+box=$(wait_other_window '^Sorvanto$' "$window") ||
+  { cat "$work/run4.log"; fail "no logon box: Ctrl+Tab, Ctrl+Tab, Tab did not reach LogonButton"; }
 answer_box "$box"
+echo "ok: Ctrl+Tab led out of both grids and Space on LogonButton logged on"
 # A click that reaches the window while it is still busy with the one before (the logon box
 # closing, a table being read) may come before the buttons it needs are enabled, so each step
 # is repeated until its confirmation shows.
@@ -232,19 +239,36 @@ answer_box "$box"
 wait_count 'select count(*) from MEMO;' $((memos - 1)) ||
   { cat "$work/run4.log"; fail "MEMO does not have $((memos - 1)) rows"; }
 
-# A new title typed into the first MEMO row, sent by Next on its navigator.
-click_at "$(at 70)" "$(at 250)" # DBGrid2, first data row, INPUTNO
-xdotool key --clearmodifiers Escape Right
+# From grid to grid by keyboard: a click puts the focus on DBGrid1; Ctrl+Tab takes it to
+# DBGrid2, where Ctrl+Home and Home go to the first row's first cell, Right to TITLE, and a new
+# title is typed; Next on DBNavigator2 sends it. Ctrl+Shift+Tab takes the focus back to DBGrid1,
+# where a new word is typed into the first row's KEY_WORD and Next on DBNavigator1 sends it. Had
+# a Ctrl+Tab left the focus where it was, the text would have gone into the other grid, and the
+# table checked would be unchanged.
+click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row
+xdotool key --clearmodifiers Escape ctrl+Tab ctrl+Home Escape Home Right
 xdotool type --delay 20 'RetitledInGrid'
 xdotool key --clearmodifiers Return
 # shellcheck disable=SC2046
 click_at $(nav_button 2 335) # Next of DBNavigator2
 wait_count "select count(*) from MEMO where TITLE = 'RetitledInGrid';" 1 ||
-  { cat "$work/run4.log"; fail "the title typed into the grid did not reach the database"; }
-click_at "$(at 212)" "$(at 12)" # Button1
+  { cat "$work/run4.log"; fail "the title typed into DBGrid2 after Ctrl+Tab did not reach the database"; }
+echo "ok: opened MEMO, deleted its last row, and Ctrl+Tab took the keyboard from DBGrid1 to DBGrid2, whose typed title reached the database"
+xdotool key --clearmodifiers ctrl+shift+Tab ctrl+Home Escape Home Right Right
+xdotool type --delay 20 'BackInGrid1'
+xdotool key --clearmodifiers Return
+# shellcheck disable=SC2046
+click_at $(nav_button 2 174) # Next of DBNavigator1
+wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'BackInGrid1' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" 1 ||
+  { cat "$work/run4.log"; fail "the word typed into DBGrid1 after Ctrl+Shift+Tab did not reach the database"; }
+echo "ok: Ctrl+Shift+Tab took the keyboard back to DBGrid1, whose typed word reached the database"
+
+# Out of DBGrid1 and DBGrid2 to Button1, whose Space ends the program.
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab space
 wait_exit
-[ "$status" = 0 ] || { cat "$work/run4.log"; fail "exit status $status after Button1, expected 0"; }
-echo "ok: opened MEMO, deleted its last row, retitled its first through the grid and ended with status 0"
+[ "$status" = 0 ] ||
+  { cat "$work/run4.log"; fail "exit status $status after Ctrl+Tab twice and Space, expected 0"; }
+echo "ok: Ctrl+Tab out of DBGrid1 and DBGrid2 reached Button1, whose Space ended the program with status 0"
 
 # 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
@@ -254,8 +278,7 @@ box=$(wait_window 'アプリケーション エラー') || { cat "$work/run2.log
 if xdotool search --onlyvisible --name '^Sorvanto$' >/dev/null 2>&1; then
   fail "the main window exists while the fatal failure box is shown"
 fi
-xdotool windowfocus --sync "$box" 2>/dev/null || true
-xdotool key --clearmodifiers Return
+answer_box "$box"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
 echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
@@ -268,4 +291,4 @@ kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
 echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "7 passed, 0 failed"
+echo "10 passed, 0 failed"
