@@ -1,11 +1,11 @@
-// The data grid's columns, layout, painting, mouse, scroll bars and reactions to the data link.
-// The keyboard, the in-place editor and the editing rules are in DBGridEdit.cpp.
+// The data grid's geometry, layout, scroll bars, painting and reactions to the data link. The
+// columns are in DBGridColumns.cpp, the mouse in DBGridMouse.cpp, the keyboard, the in-place
+// editor and the editing rules in DBGridEdit.cpp.
 
 #include "DBGrid.h"
 
 #include "DBGridPrivate.h"
 #include "Glyphs.h"
-#include "SimpleDataSet.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -26,22 +28,10 @@ namespace sorvanto {
 
 namespace {
 constexpr int kIndicatorWidth = 11;
-constexpr int kNoFieldWidth = 64;
 constexpr int kTextMargin = 2;
 constexpr double kRowHeight = 17.0;
 constexpr double kLineHeight = 13.0;
 
-// Runs a layout request for its scope.
-class LayoutScope {
-public:
-    explicit LayoutScope(TDBGrid& grid) : grid_(grid) { grid_.BeginLayout(); }
-    ~LayoutScope() { grid_.EndLayout(); }
-    LayoutScope(const LayoutScope&) = delete;
-    LayoutScope& operator=(const LayoutScope&) = delete;
-
-private:
-    TDBGrid& grid_;
-};
 } // namespace
 
 TDBGridOptions TDBGridOptions::Defaults() {
@@ -53,196 +43,6 @@ TDBGridOptions TDBGridOptions::Defaults() {
     if (QLocale::system().language() == QLocale::Korean)
         options.Include(dgAlwaysShowEditor);
     return options;
-}
-
-// ---- Columns --------------------------------------------------------------------------------
-
-QString TColumnTitle::Caption() const {
-    if (caption_)
-        return *caption_;
-    if (TField* field = column_.Field())
-        return QString::fromStdString(field->DisplayName());
-    return column_.FieldName();
-}
-
-void TColumnTitle::SetCaption(const QString& value) {
-    caption_ = value;
-    column_.Changed();
-}
-
-void TColumnTitle::SetAlignment(TAlignment value) {
-    alignment_ = value;
-    column_.Changed();
-}
-
-QColor TColumnTitle::Color() const {
-    return color_ ? *color_ : column_.Grid().FixedColor();
-}
-
-void TColumnTitle::SetColor(const QColor& value) {
-    color_ = value;
-    column_.Changed();
-}
-
-QFont TColumnTitle::Font() const {
-    return font_ ? *font_ : column_.Grid().TitleFont();
-}
-
-void TColumnTitle::SetFont(const QFont& value) {
-    font_ = value;
-    column_.Changed();
-}
-
-void TColumnTitle::RestoreDefaults() {
-    caption_.reset();
-    alignment_.reset();
-    color_.reset();
-    font_.reset();
-}
-
-TColumn::TColumn(TDBGridColumns& owner) : owner_(owner), title_(*this) {}
-
-TDBGrid& TColumn::Grid() const noexcept {
-    return owner_.Grid();
-}
-
-int TColumn::Index() const {
-    return owner_.IndexOf(*this);
-}
-
-void TColumn::SetIndex(int value) {
-    owner_.Move(Index(), value);
-}
-
-void TColumn::SetFieldName(const QString& value) {
-    fieldName_ = value;
-    Changed();
-}
-
-TField* TColumn::Field() const {
-    const TDataLink& link = Grid().d->link;
-    TDataSet* dataSet = link.DataSet();
-    if (!link.Active() || !dataSet || fieldName_.isEmpty())
-        return nullptr;
-    return dataSet->FindField(fieldName_.toStdString());
-}
-
-void TColumn::SetVisible(bool value) {
-    visible_ = value;
-    Changed();
-}
-
-int TColumn::Width() const {
-    return width_ ? *width_ : Grid().d->DefaultColumnWidth(*this);
-}
-
-void TColumn::SetWidth(int value) {
-    width_ = std::max(value, 0);
-    Changed();
-}
-
-TAlignment TColumn::Alignment() const {
-    if (alignment_)
-        return *alignment_;
-    TField* field = Field();
-    return field ? FieldAlignment(*field) : TAlignment::taLeftJustify;
-}
-
-void TColumn::SetAlignment(TAlignment value) {
-    alignment_ = value;
-    Changed();
-}
-
-QColor TColumn::Color() const {
-    return color_ ? *color_ : Grid().Color();
-}
-
-void TColumn::SetColor(const QColor& value) {
-    color_ = value;
-    Changed();
-}
-
-QFont TColumn::Font() const {
-    return font_ ? *font_ : Grid().font();
-}
-
-void TColumn::SetFont(const QFont& value) {
-    font_ = value;
-    Changed();
-}
-
-bool TColumn::ReadOnly() const {
-    if (readOnly_)
-        return *readOnly_;
-    TField* field = Field();
-    return Grid().ReadOnly() || (field && field->ReadOnly());
-}
-
-void TColumn::SetReadOnly(bool value) {
-    readOnly_ = value;
-    Changed();
-}
-
-void TColumn::RestoreDefaults() {
-    width_.reset();
-    alignment_.reset();
-    color_.reset();
-    font_.reset();
-    readOnly_.reset();
-    title_.RestoreDefaults();
-    Changed();
-}
-
-void TColumn::Changed() {
-    Grid().d->RequestLayout();
-}
-
-TColumn& TDBGridColumns::Add() {
-    if (!customized_)
-        columns_.clear(); // the columns that followed the fields give way
-    customized_ = true;
-    columns_.push_back(std::make_unique<TColumn>(*this));
-    grid_.d->RequestLayout();
-    return *columns_.back();
-}
-
-void TDBGridColumns::FollowFields(const std::vector<TField*>& fields) {
-    columns_.clear();
-    for (TField* field : fields) {
-        columns_.push_back(std::make_unique<TColumn>(*this));
-        columns_.back()->fieldName_ = QString::fromStdString(field->FieldName());
-    }
-}
-
-void TDBGridColumns::AddFields(std::initializer_list<const char*> fieldNames) {
-    LayoutScope scope(grid_);
-    for (const char* name : fieldNames)
-        Add().SetFieldName(QString::fromUtf8(name));
-}
-
-void TDBGridColumns::Clear() {
-    columns_.clear();
-    customized_ = false;
-    grid_.d->RequestLayout();
-}
-
-int TDBGridColumns::IndexOf(const TColumn& column) const {
-    for (int i = 0; i < Count(); ++i)
-        if (columns_[static_cast<size_t>(i)].get() == &column)
-            return i;
-    return -1;
-}
-
-void TDBGridColumns::Move(int from, int to) {
-    if (from < 0 || from >= Count())
-        return;
-    to = std::clamp(to, 0, Count() - 1);
-    if (from == to)
-        return;
-    auto moved = std::move(columns_[static_cast<size_t>(from)]);
-    columns_.erase(columns_.begin() + from);
-    columns_.insert(columns_.begin() + to, std::move(moved));
-    grid_.d->RequestLayout();
 }
 
 // ---- The data link --------------------------------------------------------------------------
@@ -308,13 +108,17 @@ int TDBGrid::Private::HOffset() const {
 }
 
 int TDBGrid::Private::ColX(int c) const {
-    if (c < indicatorOffset)
+    if (c < indicatorOffset || c >= static_cast<int>(colLefts.size()))
         return 0;
-    int x = FixedWidth() - HOffset();
-    for (int i = indicatorOffset; i < c && i < static_cast<int>(colWidths.size()); ++i)
-        if (colWidths[static_cast<size_t>(i)] > 0)
-            x += colWidths[static_cast<size_t>(i)] + LineWidthV();
-    return x;
+    return colLefts[static_cast<size_t>(c)] - HOffset();
+}
+
+int TDBGrid::Private::ColumnAtX(int x) const {
+    // The left edges rise with the column index; hidden columns share the next one's edge.
+    const auto first =
+        colLefts.begin() + std::min<std::ptrdiff_t>(indicatorOffset, std::ssize(colLefts));
+    const auto after = std::upper_bound(first, colLefts.end(), x + HOffset());
+    return static_cast<int>(after - colLefts.begin()) - 1;
 }
 
 int TDBGrid::Private::RowY(int r) const {
@@ -346,23 +150,20 @@ QRect TDBGrid::Private::CellRect(int c, int r) const {
 bool TDBGrid::Private::CellAt(const QPoint& pos, int& c, int& r) const {
     c = -1;
     r = -1;
-    for (int i = 0; i < rowCount; ++i) {
-        int y = RowY(i);
-        if (pos.y() >= y && pos.y() < y + RowH(i) + LineWidthH()) {
+    if (pos.y() >= 0) {
+        if (pos.y() < TitlePitch())
+            r = 0;
+        else if (int i = titleOffset + (pos.y() - TitlePitch()) / RowPitch(); i < rowCount)
             r = i;
-            break;
-        }
     }
-    for (int i = 0; i < static_cast<int>(colWidths.size()); ++i) {
-        int width = colWidths[static_cast<size_t>(i)];
-        if (width <= 0)
-            continue;
-        int x = ColX(i);
-        if (i >= indicatorOffset && pos.x() < FixedWidth())
-            continue;
-        if (pos.x() >= x && pos.x() < x + width + LineWidthV()) {
-            c = i;
-            break;
+    if (pos.x() >= 0 && pos.x() < FixedWidth()) {
+        c = 0; // the indicator, never covered by scrolled columns
+    } else if (pos.x() >= FixedWidth()) {
+        int i = ColumnAtX(pos.x());
+        if (i >= indicatorOffset) {
+            const int width = colWidths[static_cast<size_t>(i)];
+            if (width > 0 && pos.x() < ColX(i) + width + LineWidthV())
+                c = i;
         }
     }
     return c >= 0 && r >= 0;
@@ -371,36 +172,6 @@ bool TDBGrid::Private::CellAt(const QPoint& pos, int& c, int& r) const {
 int TDBGrid::Private::VisibleRows() const {
     int height = q.viewport()->height() - TitlePitch();
     return std::max(1, height / RowPitch());
-}
-
-TField* TDBGrid::Private::FieldOf(int c) const {
-    int index = ColumnIndex(c);
-    if (index < 0 || index >= static_cast<int>(fieldMap.size()))
-        return nullptr;
-    return fieldMap[static_cast<size_t>(index)];
-}
-
-TColumn* TDBGrid::Private::ColumnOf(int c) const {
-    int index = ColumnIndex(c);
-    if (index < 0 || index >= columns.Count())
-        return nullptr;
-    return &columns[index];
-}
-
-int TDBGrid::Private::DefaultColumnWidth(const TColumn& column) const {
-    TField* field = column.Field();
-    if (!field)
-        return kNoFieldWidth;
-    QFontMetrics metrics(column.Font());
-    // Qt's fonts report no overhang.
-    const int overhang = 0;
-    int width = (metrics.horizontalAdvance(QLatin1Char('0')) - overhang) * DisplayWidth(*field) +
-                overhang + 4;
-    if (Has(TDBGridOption::dgTitles)) {
-        QFontMetrics titleMetrics(column.Title().Font());
-        width = std::max(width, titleMetrics.horizontalAdvance(column.Title().Caption()) + 4);
-    }
-    return width;
 }
 
 // ---- Layout ---------------------------------------------------------------------------------
@@ -412,11 +183,7 @@ void TDBGrid::Private::RequestLayout() {
 }
 
 void TDBGrid::Private::Layout() {
-    inLayout = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{inLayout};
+    const QScopedValueRollback inLayoutScope(inLayout, true);
     indicatorOffset = Has(TDBGridOption::dgIndicator) ? 1 : 0;
     if (columns.State() == TDBGridColumnsState::csDefault) {
         std::vector<TField*> fields;
@@ -439,6 +206,13 @@ void TDBGrid::Private::Layout() {
         colWidths.push_back(kIndicatorWidth);
     for (int i = 0; i < columns.Count(); ++i)
         colWidths.push_back(columns[i].Visible() ? columns[i].Width() : 0);
+    colLefts.assign(colWidths.size(), 0);
+    contentWidth = FixedWidth();
+    for (size_t i = static_cast<size_t>(indicatorOffset); i < colWidths.size(); ++i) {
+        colLefts[i] = contentWidth;
+        if (colWidths[i] > 0)
+            contentWidth += colWidths[i] + LineWidthV();
+    }
     col = std::clamp(col, indicatorOffset, std::max(indicatorOffset, q.ColCount() - 1));
     UpdateRowCount();
     UpdateHorizontalBar();
@@ -462,7 +236,7 @@ void TDBGrid::Private::UpdateRowCount() {
 
 void TDBGrid::Private::UpdateScrollBar() {
     QScrollBar* bar = q.verticalScrollBar();
-    auto* dataSet = dynamic_cast<TSimpleDataSet*>(link.DataSet());
+    TDataSet* dataSet = link.DataSet();
     bool show = link.Active() && dataSet && dataSet->IsSequenced() && dataSet->RecordCount() > 1;
     if (show) {
         QSignalBlocker blocker(bar);
@@ -482,10 +256,7 @@ void TDBGrid::Private::UpdateScrollBar() {
 }
 
 void TDBGrid::Private::UpdateHorizontalBar() {
-    int total = 0;
-    for (int i = indicatorOffset; i < static_cast<int>(colWidths.size()); ++i)
-        if (colWidths[static_cast<size_t>(i)] > 0)
-            total += colWidths[static_cast<size_t>(i)] + LineWidthV();
+    const int total = contentWidth - FixedWidth();
     int page = std::max(0, q.viewport()->width() - FixedWidth());
     QScrollBar* bar = q.horizontalScrollBar();
     bar->setRange(0, std::max(0, total - page));
@@ -654,10 +425,8 @@ void TDBGrid::Private::ScrollBarReleased() {
         return;
     }
     auto* dataSet = link.DataSet();
-    struct Restore {
-        QScrollBar* bar;
-        ~Restore() { bar->setSliderPosition(bar->value()); }
-    } restore{bar};
+    // The thumb goes back to the bar's value, however the move ends.
+    const auto restore = qScopeGuard([bar] { bar->setSliderPosition(bar->value()); });
     if (position <= 1)
         dataSet->First();
     else if (position >= dataSet->RecordCount())
@@ -779,9 +548,16 @@ void TDBGrid::Private::Paint(QPainter& painter, const QRegion& region) {
             lastRow = r;
         }
     }
+    // The indicator when the region reaches it, then the scrolled columns under the region.
+    std::vector<int> cols;
+    if (indicatorOffset && bounds.left() < FixedWidth())
+        cols.push_back(0);
+    const int lastCol = ColumnAtX(bounds.right());
+    for (int c = std::max(indicatorOffset, ColumnAtX(bounds.left())); c <= lastCol; ++c)
+        cols.push_back(c);
     QRegion covered;
     for (int r = firstRow; r <= lastRow; ++r) {
-        for (int c = 0; c < q.ColCount(); ++c) {
+        for (int c : cols) {
             QRect rect = CellRect(c, r);
             if (rect.isEmpty())
                 continue;
@@ -804,7 +580,7 @@ void TDBGrid::Private::Paint(QPainter& painter, const QRegion& region) {
     const QColor lineColor = q.palette().color(QPalette::Mid);
     painter.setPen(lineColor);
     for (int r = firstRow; r <= lastRow; ++r) {
-        for (int c = 0; c < q.ColCount(); ++c) {
+        for (int c : cols) {
             QRect rect = CellRect(c, r);
             if (rect.isEmpty())
                 continue;
@@ -963,14 +739,6 @@ void TDBGrid::SetDataSource(TDataSource* source) {
     d->RequestLayout();
 }
 
-TDBGridColumns& TDBGrid::Columns() noexcept {
-    return d->columns;
-}
-
-const TDBGridColumns& TDBGrid::Columns() const noexcept {
-    return d->columns;
-}
-
 TDBGridOptions TDBGrid::Options() const noexcept {
     return d->options;
 }
@@ -993,15 +761,6 @@ void TDBGrid::SetReadOnly(bool value) {
     d->RequestLayout();
 }
 
-QFont TDBGrid::TitleFont() const {
-    return d->titleFont ? *d->titleFont : font();
-}
-
-void TDBGrid::SetTitleFont(const QFont& font) {
-    d->titleFont = font;
-    d->RequestLayout();
-}
-
 QColor TDBGrid::Color() const {
     return d->color ? *d->color : palette().color(QPalette::Base);
 }
@@ -1020,18 +779,6 @@ void TDBGrid::SetFixedColor(const QColor& color) {
     viewport()->update();
 }
 
-TField* TDBGrid::SelectedField() const {
-    return d->FieldOf(d->col);
-}
-
-int TDBGrid::SelectedIndex() const {
-    return d->ColumnIndex(d->col);
-}
-
-void TDBGrid::SetSelectedIndex(int index) {
-    d->MoveCol(index + d->indicatorOffset, 0);
-}
-
 void TDBGrid::BeginLayout() {
     ++d->layoutLock;
 }
@@ -1043,10 +790,6 @@ void TDBGrid::EndLayout() {
 
 int TDBGrid::RowCount() const noexcept {
     return d->rowCount;
-}
-
-int TDBGrid::ColCount() const noexcept {
-    return d->columns.Count() + d->indicatorOffset;
 }
 
 int TDBGrid::FixedRows() const noexcept {
@@ -1069,25 +812,12 @@ int TDBGrid::RowHeight(int row) const {
     return d->RowH(row);
 }
 
-int TDBGrid::ColWidth(int col) const {
-    if (col < 0 || col >= static_cast<int>(d->colWidths.size()))
-        return 0;
-    return d->colWidths[static_cast<size_t>(col)];
-}
-
 int TDBGrid::VisibleDataRowCount() const {
     return d->VisibleRows();
 }
 
 QRect TDBGrid::CellRect(int col, int row) const {
     return d->CellRect(col, row);
-}
-
-bool TDBGrid::TabStop(int col) const {
-    TColumn* column = d->ColumnOf(col);
-    TField* field = d->FieldOf(col);
-    return column && column->Visible() && !column->ReadOnly() && d->link.Active() && field &&
-           field->FieldKind() != TFieldKind::fkCalculated && !field->ReadOnly();
 }
 
 int TDBGrid::IndicatorImage(int row) const {
@@ -1114,20 +844,6 @@ QString TDBGrid::CellText(int col, int row) const {
     if (row - d->titleOffset >= d->link.RecordCount())
         return {};
     return DisplayText(*field, dataSet->WindowValue(windowRow, *field));
-}
-
-bool TDBGrid::viewportEvent(QEvent* event) {
-    switch (event->type()) {
-    case QEvent::Leave:
-        if (d->hotTitle >= 0) {
-            d->InvalidateCell(d->hotTitle, 0);
-            d->hotTitle = -1;
-        }
-        break;
-    default:
-        break;
-    }
-    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void TDBGrid::paintEvent(QPaintEvent* event) {
@@ -1167,111 +883,6 @@ void TDBGrid::changeEvent(QEvent* event) {
     default:
         break;
     }
-}
-
-void TDBGrid::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    d->Guarded([this, event] { d->MousePress(event->position().toPoint()); });
-}
-
-void TDBGrid::Private::MousePress(const QPoint& pos) {
-    if (!TakeFocus())
-        return;
-    int c, r;
-    if (!CellAt(pos, c, r)) {
-        mouseState = MouseState::None;
-        return;
-    }
-    if (r < titleOffset) {
-        UpdateData();
-        MouseTitlePress(pos, c);
-        return;
-    }
-    if (!link.Active())
-        return;
-    if (c < indicatorOffset) {
-        MoveBy(r - row);
-        return;
-    }
-    const bool wasCurrent = c == col && r == row;
-    UpdateData();
-    if (!wasCurrent)
-        HideEditor();
-    if (r != row)
-        MoveBy(r - row);
-    MoveCol(c, 0);
-    mouseState = MouseState::CellPress;
-    pressCol = c;
-    if (wasCurrent && c == col && r == row)
-        ShowEditor();
-    else
-        InvalidateEditor();
-}
-
-void TDBGrid::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint pos = event->position().toPoint();
-    if (d->mouseState == Private::MouseState::TitlePress ||
-        d->mouseState == Private::MouseState::ColumnResize ||
-        d->mouseState == Private::MouseState::ColumnMove) {
-        d->MouseTitleMove(pos);
-        return;
-    }
-    int c, r;
-    int hot = -1;
-    if (d->CellAt(pos, c, r) && r < d->titleOffset && c >= d->indicatorOffset)
-        hot = c;
-    if (hot != d->hotTitle) {
-        if (d->hotTitle >= 0)
-            d->InvalidateCell(d->hotTitle, 0);
-        d->hotTitle = hot;
-        if (hot >= 0)
-            d->InvalidateCell(hot, 0);
-    }
-    viewport()->setCursor(d->titleOffset && d->ColumnBorderAt(pos) >= 0 ? Qt::SplitHCursor
-                                                                        : Qt::ArrowCursor);
-}
-
-void TDBGrid::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return;
-    d->Guarded([this, event] { d->MouseRelease(event->position().toPoint()); });
-}
-
-void TDBGrid::Private::MouseRelease(const QPoint& pos) {
-    const auto state = mouseState;
-    if (state == MouseState::TitlePress || state == MouseState::ColumnResize ||
-        state == MouseState::ColumnMove) {
-        MouseTitleRelease(pos);
-        return;
-    }
-    mouseState = MouseState::None;
-    int c, r;
-    if (state == MouseState::CellPress && CellAt(pos, c, r) && r >= titleOffset) {
-        if (TColumn* column = ColumnOf(c); column && q.OnCellClick)
-            q.OnCellClick(*column);
-    }
-}
-
-void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && OnDblClick)
-        d->Guarded([this] { OnDblClick(*this); });
-}
-
-void TDBGrid::wheelEvent(QWheelEvent* event) {
-    event->accept();
-    if (!d->link.Active())
-        return;
-    d->wheelRemainder += event->angleDelta().y() / 120.0;
-    int notches = static_cast<int>(d->wheelRemainder);
-    d->wheelRemainder -= notches;
-    // A notch down moves one record on, a notch up one record back.
-    d->Guarded([this, notches] {
-        for (int i = 0; i < std::abs(notches); ++i)
-            d->MoveBy(notches < 0 ? 1 : -1);
-    });
 }
 
 } // namespace sorvanto

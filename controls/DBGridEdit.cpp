@@ -1,5 +1,5 @@
 // The data grid's keyboard, in-place editor and editing rules. Layout and painting are in
-// DBGrid.cpp.
+// DBGrid.cpp, the mouse in DBGridMouse.cpp.
 
 #include "DBGrid.h"
 
@@ -12,8 +12,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
-#include <QPainter>
-#include <QScrollBar>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <exception>
@@ -22,9 +21,6 @@ namespace sorvanto {
 
 namespace {
 constexpr int kEditorInset = 2;
-constexpr int kResizeZone = 3; // pixels either side of a column line that start resizing
-constexpr int kMinColumnWidth = 4;
-constexpr int kMoveScrollMs = 60;
 
 bool IsEditingState(TDataSetState state) {
     return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
@@ -77,9 +73,8 @@ void TDBGrid::Private::HideEditor() {
     editorShown = false;
     editor->hide();
     if (hadFocus) {
-        selfFocus = true;
+        const QScopedValueRollback focusing(selfFocus, true);
         q.setFocus(Qt::OtherFocusReason);
-        selfFocus = false;
     }
 }
 
@@ -147,9 +142,8 @@ void TDBGrid::Private::UpdateEditor() {
     editorShown = true;
     editor->show();
     if (IsActiveControl() && !editor->hasFocus()) {
-        selfFocus = true;
+        const QScopedValueRollback focusing(selfFocus, true);
         editor->setFocus(Qt::OtherFocusReason);
-        selfFocus = false;
     }
 }
 
@@ -157,9 +151,8 @@ void TDBGrid::Private::LoadEditText() {
     TField* field = FieldOf(col);
     editText = field && link.Active() ? EditText(*field, field->Value()) : QString();
     if (editor) {
-        feedingEditor = true;
+        const QScopedValueRollback feeding(feedingEditor, true);
         editor->setText(editText);
-        feedingEditor = false;
     }
 }
 
@@ -492,145 +485,6 @@ bool TDBGrid::Private::EditorKey(QKeyEvent* event) {
     if (!printable.isEmpty() && !ctrl)
         return !AcceptTyping(printable);
     return false;
-}
-
-// ---- Column resizing and moving -------------------------------------------------------------
-
-int TDBGrid::Private::ColumnBorderAt(const QPoint& pos) const {
-    if (!Has(TDBGridOption::dgColumnResize) || !titleOffset || pos.y() >= TitlePitch())
-        return -1;
-    for (int c = indicatorOffset; c < q.ColCount(); ++c) {
-        int width = colWidths[static_cast<size_t>(c)];
-        if (width <= 0)
-            continue;
-        int right = ColX(c) + width;
-        if (right < FixedWidth())
-            continue;
-        if (std::abs(pos.x() - right) <= kResizeZone)
-            return c;
-    }
-    return -1;
-}
-
-void TDBGrid::Private::MouseTitlePress(const QPoint& pos, int c) {
-    pressCol = c;
-    hotTitle = c;
-    if (int border = ColumnBorderAt(pos); border >= 0) {
-        mouseState = MouseState::ColumnResize;
-        sizingCol = border;
-        sizingOrigin = ColX(border);
-        sizingPos = pos.x();
-        q.viewport()->update();
-        return;
-    }
-    if (c < indicatorOffset) {
-        mouseState = MouseState::None;
-        return;
-    }
-    mouseState = MouseState::TitlePress;
-    moveTarget = c;
-    movePos = pos;
-    InvalidateCell(c, 0);
-}
-
-void TDBGrid::Private::MouseTitleMove(const QPoint& pos) {
-    movePos = pos;
-    if (mouseState == MouseState::ColumnResize) {
-        sizingPos = std::max(pos.x(), sizingOrigin + kMinColumnWidth);
-        q.viewport()->update();
-        return;
-    }
-    int c, r;
-    int under = CellAt(QPoint(pos.x(), 0), c, r) ? c : -1;
-    if (under != hotTitle) {
-        InvalidateCell(hotTitle, 0);
-        hotTitle = under;
-        InvalidateCell(hotTitle, 0);
-    }
-    if (!Has(TDBGridOption::dgColumnResize))
-        return;
-    if (under >= indicatorOffset && under != pressCol)
-        mouseState = MouseState::ColumnMove;
-    if (mouseState != MouseState::ColumnMove)
-        return;
-    if (under >= indicatorOffset)
-        moveTarget = under;
-    // Beyond the edge the grid scrolls sideways, one step every 60 ms.
-    const bool beyond = pos.x() < FixedWidth() || pos.x() >= q.viewport()->width();
-    if (beyond && !moveTimer) {
-        moveTimer = new QTimer(&q);
-        moveTimer->setInterval(kMoveScrollMs);
-        QObject::connect(moveTimer, &QTimer::timeout, &q, [this] { MoveTimerTick(); });
-    }
-    if (beyond && !moveTimer->isActive())
-        moveTimer->start();
-    else if (!beyond && moveTimer)
-        moveTimer->stop();
-    q.viewport()->update();
-}
-
-void TDBGrid::Private::MoveTimerTick() {
-    if (mouseState != MouseState::ColumnMove) {
-        moveTimer->stop();
-        return;
-    }
-    QScrollBar* bar = q.horizontalScrollBar();
-    const int step = std::max(1, bar->singleStep());
-    if (movePos.x() < FixedWidth())
-        bar->setValue(bar->value() - step);
-    else if (movePos.x() >= q.viewport()->width())
-        bar->setValue(bar->value() + step);
-    int c, r;
-    const int edge = movePos.x() < FixedWidth() ? FixedWidth() : q.viewport()->width() - 1;
-    if (CellAt(QPoint(edge, 0), c, r) && c >= indicatorOffset)
-        moveTarget = c;
-    q.viewport()->update();
-}
-
-void TDBGrid::Private::MouseTitleRelease(const QPoint& pos) {
-    const MouseState state = mouseState;
-    mouseState = MouseState::None;
-    if (moveTimer)
-        moveTimer->stop();
-    q.viewport()->update();
-    if (state == MouseState::ColumnResize) {
-        if (TColumn* column = ColumnOf(sizingCol))
-            column->SetWidth(std::max(kMinColumnWidth, sizingPos - sizingOrigin));
-        sizingCol = -1;
-        return;
-    }
-    if (state == MouseState::ColumnMove && moveTarget != pressCol) {
-        const int from = ColumnIndex(pressCol);
-        const int to = ColumnIndex(moveTarget);
-        const bool wasCurrent = pressCol == col;
-        columns.Move(from, to);
-        if (wasCurrent)
-            col = moveTarget;
-        LoadEditText();
-        if (q.OnColumnMoved)
-            q.OnColumnMoved(q, from, to);
-        return;
-    }
-    // Released where it started: a title click.
-    int c, r;
-    if (CellAt(pos, c, r) && r < titleOffset && c == pressCol && c >= indicatorOffset &&
-        Has(TDBGridOption::dgTitleClick)) {
-        if (TColumn* column = ColumnOf(c); column && q.OnTitleClick)
-            q.OnTitleClick(*column);
-    }
-}
-
-void TDBGrid::Private::PaintSizingMarks(QPainter& painter) {
-    const QColor ink = q.palette().color(QPalette::WindowText);
-    if (mouseState == MouseState::ColumnResize) {
-        painter.fillRect(QRect(sizingPos, 0, 1, q.viewport()->height()), ink);
-    } else if (mouseState == MouseState::ColumnMove && moveTarget >= indicatorOffset) {
-        // The marker stands on the side the column would go to.
-        int x = ColX(moveTarget);
-        if (moveTarget > pressCol)
-            x += colWidths[static_cast<size_t>(moveTarget)];
-        painter.fillRect(QRect(x - 1, 0, 3, TitlePitch()), ink);
-    }
 }
 
 // ---- The widget's editing side --------------------------------------------------------------

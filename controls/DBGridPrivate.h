@@ -1,7 +1,10 @@
 #pragma once
 
-// The grid's private state, shared by its layout and painting (DBGrid.cpp) and its keyboard,
-// in-place editor and editing rules (DBGridEdit.cpp).
+// The grid's private state, shared by its four files:
+//   DBGrid.cpp         geometry, layout, scroll bars, painting, reactions to the data link
+//   DBGridColumns.cpp  the columns and their titles
+//   DBGridMouse.cpp    the mouse: presses, moves, releases, column resizing and moving, wheel
+//   DBGridEdit.cpp     the keyboard, the in-place editor and the editing rules
 
 #include "DBGrid.h"
 #include "DataSource.h"
@@ -17,6 +20,18 @@ class QPainter;
 class QTimer;
 
 namespace sorvanto {
+
+// Holds the grid's layout for its scope: one layout when the outermost scope ends.
+class LayoutScope {
+public:
+    explicit LayoutScope(TDBGrid& grid) : grid_(grid) { grid_.BeginLayout(); }
+    ~LayoutScope() { grid_.EndLayout(); }
+    LayoutScope(const LayoutScope&) = delete;
+    LayoutScope& operator=(const LayoutScope&) = delete;
+
+private:
+    TDBGrid& grid_;
+};
 
 // The grid's connection to its data source; every reaction goes to the grid.
 class TGridDataLink : public TDataLink {
@@ -57,6 +72,8 @@ struct TDBGrid::Private {
     bool inLayout = false;
     std::vector<TField*> fieldMap; // per column
     std::vector<int> colWidths;    // per grid column, the indicator first
+    std::vector<int> colLefts;     // left edge of each scrolled column, unscrolled
+    int contentWidth = 0;          // the right edge of the last column, unscrolled
     int indicatorOffset = 1;
     int titleOffset = 1;
     int rowCount = 2;
@@ -87,9 +104,7 @@ struct TDBGrid::Private {
     bool feedingEditor = false; // the grid itself is setting the editor's text
     bool selfFocus = false;
 
-    // Runs an event handler's work: a failure goes to the application's error box here, never
-    // through the toolkit's event dispatch.
-    void Guarded(const std::function<void()>& work);
+    // ==== DBGrid.cpp ==========================================================================
 
     // ---- Geometry ------------------------------------------------------------------------
     bool Has(TDBGridOption option) const { return options.Contains(option); }
@@ -102,6 +117,9 @@ struct TDBGrid::Private {
     int FixedWidth() const;
     int HOffset() const;
     int ColX(int c) const; // left edge of a grid column in viewport coordinates
+    // The last scrolled column whose left edge is at or left of viewport x; indicatorOffset - 1
+    // when there is none.
+    int ColumnAtX(int x) const;
     int RowY(int r) const; // top edge of a grid row
     int RowH(int r) const;
     QRect CellRect(int c, int r) const;
@@ -130,8 +148,6 @@ struct TDBGrid::Private {
     // Moves the current column; direction -1, 0 or +1.
     void MoveCol(int target, int direction);
     int MoveBy(int distance);
-    void MousePress(const QPoint& pos);
-    void MouseRelease(const QPoint& pos);
     void ScrollBarAction(int action);
     void ScrollBarReleased();
     // Gives the grid the keyboard focus when it can take it; false when the focus stays
@@ -155,7 +171,31 @@ struct TDBGrid::Private {
     void RecordChanged(TField* field);
     void FocusField(TField* field);
 
-    // ---- Editing (DBGridEdit.cpp) ---------------------------------------------------------
+    // ==== DBGridMouse.cpp =====================================================================
+
+    void MousePress(const QPoint& pos);
+    void MouseTitlePress(const QPoint& pos, int c);
+    // A move, by the mouse state: hovering, resizing, or dragging a title.
+    void MouseMove(const QPoint& pos);
+    void Hover(const QPoint& pos);
+    void SetHotTitle(int c);
+    void TitleDrag(const QPoint& pos);
+    void MoveTimerTick();
+    void MouseRelease(const QPoint& pos);
+    void MouseTitleRelease(const QPoint& pos);
+    // The column whose right border is within reach of a title point; -1 when none.
+    int ColumnBorderAt(const QPoint& pos) const;
+    QRect SizingLineRect() const;
+    QRect MoveMarkerRect() const;
+    void InvalidateSizingLine();
+    void InvalidateMoveMarker();
+    void PaintSizingMarks(QPainter& painter);
+
+    // ==== DBGridEdit.cpp ======================================================================
+
+    // Runs an event handler's work: a failure goes to the application's error box here, never
+    // through the toolkit's event dispatch.
+    void Guarded(const std::function<void()>& work);
     bool CanEditShow() const;
     void ShowEditor();
     void HideEditor();
@@ -184,12 +224,6 @@ struct TDBGrid::Private {
     bool IsLeaving(QWidget* next, Qt::FocusReason reason) const;
     // Ctrl+Tab, Ctrl+Shift+Tab: the focus to the next or previous control in tab order.
     void LeaveByKeyboard(bool next);
-    void MouseTitlePress(const QPoint& pos, int c);
-    void MouseTitleMove(const QPoint& pos);
-    void MouseTitleRelease(const QPoint& pos);
-    void MoveTimerTick();
-    int ColumnBorderAt(const QPoint& pos) const;
-    void PaintSizingMarks(QPainter& painter);
 };
 
 } // namespace sorvanto

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimerEvent>
@@ -443,16 +444,19 @@ void TDBNavigator::resizeEvent(QResizeEvent* event) {
 void TDBNavigator::Arrange() {
     if (Loading() || d->arranging)
         return;
-    d->arranging = true;
     int count = std::max(1, d->visible.Count());
-    setMinimumSize(count * kMinButtonWidth, kMinButtonHeight);
-    int w = std::max(width(), count * kMinButtonWidth);
-    int h = std::max(height(), kMinButtonHeight);
-    if (d->align == TAlign::alNone)
-        w -= w % count;
-    if (w != width() || h != height())
-        resize(w, h);
-    d->arranging = false;
+    int w = 0, h = 0;
+    {
+        // The resizes below come back here; they must not arrange again.
+        const QScopedValueRollback arranging(d->arranging, true);
+        setMinimumSize(count * kMinButtonWidth, kMinButtonHeight);
+        w = std::max(width(), count * kMinButtonWidth);
+        h = std::max(height(), kMinButtonHeight);
+        if (d->align == TAlign::alNone)
+            w -= w % count;
+        if (w != width() || h != height())
+            resize(w, h);
+    }
 
     d->buttonWidth = w / count;
     int remainder = w % count;

@@ -91,6 +91,8 @@ public:
     virtual int RecordCount() const { return WindowRecordCount(); }
     virtual int RecNo() const { return -1; }
     virtual void SetRecNo(int) {}
+    // Whether RecNo numbers the records in order, so a scroll bar can stand for them.
+    virtual bool IsSequenced() const { return false; }
 
     void Edit();
     void Insert() { DoInsert(false); }

@@ -39,7 +39,7 @@ public:
     int RecordCount() const override { return Active() ? engine_.ViewCount() : 0; }
     int RecNo() const override;
     void SetRecNo(int value) override;
-    bool IsSequenced() const noexcept { return true; }
+    bool IsSequenced() const override { return true; }
     // The change state of the current record.
     TUpdateStatus UpdateStatus() const;
 
