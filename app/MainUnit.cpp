@@ -128,6 +128,11 @@ void TMainForm::CreateControls() {
 
     DBNavigator1 = CreateNavigator("DBNavigator1", 174, &TMainForm::DBNavigator1Click);
     DBNavigator2 = CreateNavigator("DBNavigator2", 335, &TMainForm::DBNavigator2Click);
+    // In the free space right of each navigator.
+    ViewStatus1 = new TViewStatus(this, "ViewStatus1");
+    Place(ViewStatus1, 290, 174, 175, 25);
+    ViewStatus2 = new TViewStatus(this, "ViewStatus2");
+    Place(ViewStatus2, 290, 335, 175, 25);
 
     setTabOrder(DBGrid1, DBGrid2);
     setTabOrder(DBGrid2, Button1);

@@ -5,6 +5,7 @@
 #include "DBNavigator.h"
 #include "DataSource.h"
 #include "SimpleDataSet.h"
+#include "ViewStatus.h"
 
 #include <QWidget>
 
@@ -35,6 +36,9 @@ public:
     QPushButton* MemoButton = nullptr;
     TDBNavigator* DBNavigator1 = nullptr;
     TDBNavigator* DBNavigator2 = nullptr;
+    // Beside each navigator: the view's position and what it has not sent yet.
+    TViewStatus* ViewStatus1 = nullptr;
+    TViewStatus* ViewStatus2 = nullptr;
 
     // Components.
     std::unique_ptr<TDataSource> DataSource1;
