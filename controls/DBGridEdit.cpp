@@ -15,7 +15,9 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QValidator>
 
+#include <algorithm>
 #include <exception>
 
 namespace sorvanto {
@@ -41,6 +43,52 @@ bool ChangesText(QKeyEvent* event) {
             return true;
     return event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
 }
+
+// Limits an edit box to a number of characters (code points), as the database counts them, not
+// UTF-16 units. A text that grows past the limit loses the characters just before the caret,
+// that is the end of what was typed or pasted; a character is never split.
+class TCharacterLimit : public QValidator {
+public:
+    using QValidator::QValidator;
+    int limit = 0; // 0: none
+
+    State validate(QString& text, int& caret) const override {
+        if (limit <= 0)
+            return Acceptable;
+        qsizetype excess = CharacterCount(text) - limit;
+        if (excess <= 0)
+            return Acceptable;
+        qsizetype end = std::clamp<qsizetype>(caret, 0, text.size());
+        qsizetype start = end;
+        for (; excess > 0 && start > 0; --excess)
+            start -=
+                start >= 2 && text[start - 1].isLowSurrogate() && text[start - 2].isHighSurrogate()
+                    ? 2
+                    : 1;
+        text.remove(start, end - start);
+        caret = static_cast<int>(start);
+        if (excess > 0) // nothing left before the caret: cut the end
+            text = CharacterPrefix(text, limit);
+        return Acceptable;
+    }
+
+    static qsizetype CharacterCount(const QString& text) {
+        qsizetype count = 0;
+        for (qsizetype i = 0; i < text.size(); ++i, ++count)
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+        return count;
+    }
+    static QString CharacterPrefix(const QString& text, int count) {
+        qsizetype end = 0;
+        for (int n = 0; n < count && end < text.size(); ++n)
+            end += text[end].isHighSurrogate() && end + 1 < text.size() &&
+                           text[end + 1].isLowSurrogate()
+                       ? 2
+                       : 1;
+        return text.left(end);
+    }
+};
 
 // The printable characters of a key's text (above 31, not DEL).
 QString PrintableText(const QString& text) {
@@ -105,6 +153,7 @@ void TDBGrid::Private::UpdateEditor() {
         // Every change of the text goes through the grid's keys: no menu, no dropping.
         editor->setContextMenuPolicy(Qt::NoContextMenu);
         editor->setAcceptDrops(false);
+        editor->setValidator(new TCharacterLimit(editor));
         editor->installEventFilter(&q);
         editor->hide();
         QObject::connect(editor, &QLineEdit::textEdited, &q, [this] { EditorTextEdited(); });
@@ -122,7 +171,10 @@ void TDBGrid::Private::UpdateEditor() {
     editor->setTextMargins(kEditorInset, 0, kEditorInset, 0);
     const bool textField = field && (field->DataType() == TFieldType::ftString ||
                                      field->DataType() == TFieldType::ftWideString);
-    editor->setMaxLength(textField && field->Size() > 0 ? field->Size() : 32767);
+    // The limit counts characters; the edit box's own one (UTF-16 units) only has to leave room.
+    const int limit = textField && field->Size() > 0 ? field->Size() : 0;
+    static_cast<TCharacterLimit*>(const_cast<QValidator*>(editor->validator()))->limit = limit;
+    editor->setMaxLength(std::max(32767, 2 * limit));
     editor->setReadOnly(column->ReadOnly());
     switch (column->Alignment()) {
     case TAlignment::taLeftJustify:
