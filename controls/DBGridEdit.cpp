@@ -44,6 +44,16 @@ bool ChangesText(QKeyEvent* event) {
     return event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
 }
 
+// The printable characters of a key's text (above 31, not DEL).
+QString PrintableText(const QString& text) {
+    QString printable;
+    for (QChar c : text)
+        if (c.unicode() > 31 && c.unicode() != 127)
+            printable += c;
+    return printable;
+}
+} // namespace
+
 // Limits an edit box to a number of characters (code points), as the database counts them, not
 // UTF-16 units. A text that grows past the limit loses the characters just before the caret,
 // that is the end of what was typed or pasted; a character is never split.
@@ -68,37 +78,10 @@ public:
         text.remove(start, end - start);
         caret = static_cast<int>(start);
         if (excess > 0) // nothing left before the caret: cut the end
-            text = CharacterPrefix(text, limit);
+            text = FirstCharacters(text, limit);
         return Acceptable;
     }
-
-    static qsizetype CharacterCount(const QString& text) {
-        qsizetype count = 0;
-        for (qsizetype i = 0; i < text.size(); ++i, ++count)
-            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-                ++i;
-        return count;
-    }
-    static QString CharacterPrefix(const QString& text, int count) {
-        qsizetype end = 0;
-        for (int n = 0; n < count && end < text.size(); ++n)
-            end += text[end].isHighSurrogate() && end + 1 < text.size() &&
-                           text[end + 1].isLowSurrogate()
-                       ? 2
-                       : 1;
-        return text.left(end);
-    }
 };
-
-// The printable characters of a key's text (above 31, not DEL).
-QString PrintableText(const QString& text) {
-    QString printable;
-    for (QChar c : text)
-        if (c.unicode() > 31 && c.unicode() != 127)
-            printable += c;
-    return printable;
-}
-} // namespace
 
 void TDBGrid::Private::Guarded(const std::function<void()>& work) {
     RunHandled(&q, work);
@@ -153,7 +136,8 @@ void TDBGrid::Private::UpdateEditor() {
         // Every change of the text goes through the grid's keys: no menu, no dropping.
         editor->setContextMenuPolicy(Qt::NoContextMenu);
         editor->setAcceptDrops(false);
-        editor->setValidator(new TCharacterLimit(editor));
+        editorLimit = new TCharacterLimit(editor);
+        editor->setValidator(editorLimit);
         editor->installEventFilter(&q);
         editor->hide();
         QObject::connect(editor, &QLineEdit::textEdited, &q, [this] { EditorTextEdited(); });
@@ -173,7 +157,7 @@ void TDBGrid::Private::UpdateEditor() {
                                      field->DataType() == TFieldType::ftWideString);
     // The limit counts characters; the edit box's own one (UTF-16 units) only has to leave room.
     const int limit = textField && field->Size() > 0 ? field->Size() : 0;
-    static_cast<TCharacterLimit*>(const_cast<QValidator*>(editor->validator()))->limit = limit;
+    editorLimit->limit = limit;
     editor->setMaxLength(std::max(32767, 2 * limit));
     editor->setReadOnly(column->ReadOnly());
     switch (column->Alignment()) {

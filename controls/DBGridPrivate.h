@@ -18,6 +18,8 @@ class QTimer;
 
 namespace sorvanto {
 
+class TCharacterLimit;
+
 // The grid's connection to its data source; every reaction goes to the grid.
 class TGridDataLink : public TDataLink {
 public:
@@ -79,6 +81,7 @@ struct TDBGrid::Private {
 
     // The in-place editor.
     QLineEdit* editor = nullptr;
+    TCharacterLimit* editorLimit = nullptr; // the editor's, limits its text to the field's size
     bool editorMode = false;
     bool editorShown = false;
     QString editText;   // the text as last taken over by the grid

@@ -217,17 +217,6 @@ std::string Utf8(const QString& text) {
     return out;
 }
 
-// The first `count` characters (code points) of text.
-QString FirstCharacters(const QString& text, int count) {
-    qsizetype end = 0;
-    for (int n = 0; n < count && end < text.size(); ++n)
-        end +=
-            text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate()
-                ? 2
-                : 1;
-    return text.left(end);
-}
-
 // The conversion error of a kind: "'text' は項目 'field' に適した<what>ではありません".
 [[noreturn]] void RefuseText(const TField& field, const QString& text, const char* what) {
     throw EDatabaseError("'" + Utf8(text) + "' は項目 '" + field.DisplayName() + "' に適した" +
@@ -406,6 +395,24 @@ TValue ValueFromText(const TField& field, const QString& text) {
 }
 
 } // namespace
+
+qsizetype CharacterCount(const QString& text) {
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++count)
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    return count;
+}
+
+QString FirstCharacters(const QString& text, qsizetype count) {
+    qsizetype end = 0;
+    for (qsizetype n = 0; n < count && end < text.size(); ++n)
+        end +=
+            text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate()
+                ? 2
+                : 1;
+    return text.left(end);
+}
 
 bool FieldAcceptsChar(const TField& field, QChar c) {
     if (!IsIntegerKind(field.DataType()))

@@ -29,6 +29,10 @@ bool FieldCanModify(const TField& field);
 bool FieldAcceptsChar(const TField& field, QChar c);
 // Whether the field is never edited as text (binary and non-wide blob kinds and the like).
 bool IsNonTextKind(TFieldType type);
+// The number of characters (code points) of a text, as the database counts them, and its first
+// `count` characters: a character outside the Basic Multilingual Plane is one, never split.
+qsizetype CharacterCount(const QString& text);
+QString FirstCharacters(const QString& text, qsizetype count);
 // Converts a typed text and writes it into the field of the record being edited: numbers in
 // plain decimal notation, dates and times in the user's formats, text cut to the field's size
 // in characters. Throws the conversion's error, leaving the field as it was.

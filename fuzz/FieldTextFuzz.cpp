@@ -132,13 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TValue value = field.Value();
     if (IsTextType(field.DataType())) {
         // Text as typed, cut to the size in characters where the kind has one.
-        QString kept = text;
-        if (!field.IsBlob() && field.Size() > 0) {
-            qsizetype end = 0;
-            for (int n = 0; n < field.Size() && end < kept.size(); ++n)
-                end += kept[end].isHighSurrogate() ? 2 : 1;
-            kept.truncate(end);
-        }
+        QList<uint> characters = text.toUcs4();
+        if (!field.IsBlob() && field.Size() > 0 && characters.size() > field.Size())
+            characters.resize(field.Size());
+        const QString kept = QString::fromUcs4(characters.constData(), characters.size());
         Check(value == TValue(kept.toStdString()));
         return 0;
     }
