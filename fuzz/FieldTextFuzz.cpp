@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -132,10 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TValue value = field.Value();
     if (IsTextType(field.DataType())) {
         // Text as typed, cut to the size in characters where the kind has one.
-        QList<uint> characters = text.toUcs4();
-        if (!field.IsBlob() && field.Size() > 0 && characters.size() > field.Size())
-            characters.resize(field.Size());
-        const QString kept = QString::fromUcs4(characters.constData(), characters.size());
+        std::u32string characters = text.toStdU32String();
+        if (!field.IsBlob() && field.Size() > 0)
+            characters.resize(std::min<std::size_t>(characters.size(), field.Size()));
+        const QString kept = QString::fromStdU32String(characters);
         Check(value == TValue(kept.toStdString()));
         return 0;
     }
