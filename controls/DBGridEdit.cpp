@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QTimer>
+#include <QValidator>
 
+#include <algorithm>
 #include <exception>
 
 namespace sorvanto {
@@ -47,6 +49,35 @@ QString PrintableText(const QString& text) {
     return printable;
 }
 } // namespace
+
+// Limits an edit box to a number of characters (code points), as the database counts them, not
+// UTF-16 units. A text that grows past the limit loses the characters just before the caret,
+// that is the end of what was typed or pasted; a character is never split.
+class TCharacterLimit : public QValidator {
+public:
+    using QValidator::QValidator;
+    int limit = 0; // 0: none
+
+    State validate(QString& text, int& caret) const override {
+        if (limit <= 0)
+            return Acceptable;
+        qsizetype excess = CharacterCount(text) - limit;
+        if (excess <= 0)
+            return Acceptable;
+        qsizetype end = std::clamp<qsizetype>(caret, 0, text.size());
+        qsizetype start = end;
+        for (; excess > 0 && start > 0; --excess)
+            start -=
+                start >= 2 && text[start - 1].isLowSurrogate() && text[start - 2].isHighSurrogate()
+                    ? 2
+                    : 1;
+        text.remove(start, end - start);
+        caret = static_cast<int>(start);
+        if (excess > 0) // nothing left before the caret: cut the end
+            text = FirstCharacters(text, limit);
+        return Acceptable;
+    }
+};
 
 void TDBGrid::Private::Guarded(const std::function<void()>& work) {
     RunHandled(&q, work);
@@ -100,6 +131,8 @@ void TDBGrid::Private::UpdateEditor() {
         // Every change of the text goes through the grid's keys: no menu, no dropping.
         editor->setContextMenuPolicy(Qt::NoContextMenu);
         editor->setAcceptDrops(false);
+        editorLimit = new TCharacterLimit(editor);
+        editor->setValidator(editorLimit);
         editor->installEventFilter(&q);
         editor->hide();
         QObject::connect(editor, &QLineEdit::textEdited, &q, [this] { EditorTextEdited(); });
@@ -117,7 +150,10 @@ void TDBGrid::Private::UpdateEditor() {
     editor->setTextMargins(kEditorInset, 0, kEditorInset, 0);
     const bool textField = field && (field->DataType() == TFieldType::ftString ||
                                      field->DataType() == TFieldType::ftWideString);
-    editor->setMaxLength(textField && field->Size() > 0 ? field->Size() : 32767);
+    // The limit counts characters; the edit box's own one (UTF-16 units) only has to leave room.
+    const int limit = textField && field->Size() > 0 ? field->Size() : 0;
+    editorLimit->limit = limit;
+    editor->setMaxLength(std::max(32767, 2 * limit));
     editor->setReadOnly(column->ReadOnly());
     switch (column->Alignment()) {
     case TAlignment::taLeftJustify:

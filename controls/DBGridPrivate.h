@@ -21,6 +21,8 @@ class QTimer;
 
 namespace sorvanto {
 
+class TCharacterLimit;
+
 // Holds the grid's layout for its scope: one layout when the outermost scope ends.
 class LayoutScope {
 public:
@@ -96,6 +98,7 @@ struct TDBGrid::Private {
 
     // The in-place editor.
     QLineEdit* editor = nullptr;
+    TCharacterLimit* editorLimit = nullptr; // the editor's, limits its text to the field's size
     bool editorMode = false;
     bool editorShown = false;
     QString editText;   // the text as last taken over by the grid

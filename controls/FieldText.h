@@ -3,27 +3,15 @@
 // How the widgets show a field's value as text and read a typed text back: the display texts of
 // the field kinds in the user's date and time formats, display widths and alignments.
 
+#include "DateTimeText.h"
 #include "Field.h"
 #include "Value.h"
 
-#include <QLocale>
 #include <QString>
 
 namespace sorvanto {
 
 enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
-
-// The user's date and time formats, as QDate/QTime format strings.
-struct TFormatSettings {
-    QString ShortDateFormat;
-    QString LongTimeFormat;
-};
-// The formats of a locale: its short date format with the year widened to four digits, its time
-// format with seconds and without a time zone; yyyy/MM/dd and H:mm:ss for the C locale or where
-// the locale gives none.
-TFormatSettings FormatSettingsFor(const QLocale& locale);
-// The formats in use, taken from the user's locale at first use; tests pin them here.
-TFormatSettings& FormatSettings();
 
 // The text a data cell shows for the value of field (which need not be the current record's).
 QString DisplayText(const TField& field, const TValue& value);
@@ -41,8 +29,13 @@ bool FieldCanModify(const TField& field);
 bool FieldAcceptsChar(const TField& field, QChar c);
 // Whether the field is never edited as text (binary and non-wide blob kinds and the like).
 bool IsNonTextKind(TFieldType type);
-// Converts a typed text and writes it into the field of the record being edited. Throws the
-// conversion's error, leaving the field as it was.
+// The number of characters (code points) of a text, as the database counts them, and its first
+// `count` characters: a character outside the Basic Multilingual Plane is one, never split.
+qsizetype CharacterCount(const QString& text);
+QString FirstCharacters(const QString& text, qsizetype count);
+// Converts a typed text and writes it into the field of the record being edited: numbers in
+// plain decimal notation, dates and times in the user's formats, text cut to the field's size
+// in characters. Throws the conversion's error, leaving the field as it was.
 void SetFieldText(TField& field, const QString& text);
 
 } // namespace sorvanto

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -119,6 +120,12 @@ std::string DecimalText(std::int64_t value, int scale) {
                                              DecimalText(high, def.Size) + " の範囲が許されます");
 }
 
+std::string FormatNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 // The range of the stored integer of an exact decimal column: the database keeps up to 4
 // digits in 16 bits, up to 9 in 32 and the rest in 64.
 void DecimalBounds(const TFieldDef& def, std::int64_t& low, std::int64_t& high) {
@@ -132,6 +139,23 @@ void DecimalBounds(const TFieldDef& def, std::int64_t& low, std::int64_t& high) 
         low = std::numeric_limits<std::int64_t>::min();
         high = std::numeric_limits<std::int64_t>::max();
     }
+}
+
+// Refuses what no number column holds: NaN and the infinities (a row holding one could never be
+// found again by its values), and single-precision values past the largest a float holds.
+void CheckFloat(const TFieldDef& def, const TValue& value) {
+    const double* number = std::get_if<double>(&value);
+    if (!number)
+        return;
+    if (!std::isfinite(*number))
+        throw ETableEngineError(kOutOfRange, "'" + FormatNumber(*number) + "' は項目 '" + def.Name +
+                                                 "' に適した値ではありません");
+    const double highest = std::numeric_limits<float>::max();
+    if (def.DataType == TFieldType::ftSingle && std::fabs(*number) > highest)
+        throw ETableEngineError(kOutOfRange, FormatNumber(*number) + " は項目 '" + def.Name +
+                                                 "' に適した値ではありません。" +
+                                                 FormatNumber(-highest) + " から " +
+                                                 FormatNumber(highest) + " の範囲が許されます");
 }
 
 bool IsLeapYear(int year) {
@@ -187,12 +211,14 @@ void CheckDateTime(const TFieldDef& def, const TValue& value) {
                                                  "' に適した値ではありません");
 }
 
-std::string FormatNumber(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 } // namespace
+
+void RaiseDecimalOutOfRange(const TFieldDef& def, const std::string& valueText) {
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+    DecimalBounds(def, low, high);
+    DecimalOutOfRange(def, valueText, low, high);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TRowStore
@@ -601,6 +627,7 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
                        std::numeric_limits<std::int32_t>::max());
     }
     CheckDateTime(def, value);
+    CheckFloat(def, value);
     // Building a scratch row converts the value or refuses it.
     TRowStore scratch(std::vector<TFieldDef>{def});
     TRowStore::Builder builder(scratch);

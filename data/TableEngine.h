@@ -26,6 +26,10 @@ private:
     int errorCode_;
 };
 
+// Raises the engine's range error for a number that does not fit the exact decimal field:
+// valueText names the number, the text gives the range the column holds.
+[[noreturn]] void RaiseDecimalOutOfRange(const TFieldDef& def, const std::string& valueText);
+
 using TRowId = std::uint32_t;
 inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
 

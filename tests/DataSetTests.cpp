@@ -545,7 +545,8 @@ TEST(CachedDataSet, ValuesThatCannotExistAreRefusedAtTheWrite) {
     test::TempDir dir;
     std::string db = dir.File("values.fdb");
     test::CreateDatabase(db, {"create table V (ID integer not null primary key, D date, T time,"
-                              " S timestamp, N numeric(18,4), M numeric(4,2))",
+                              " S timestamp, N numeric(18,4), M numeric(4,2), F float,"
+                              " G double precision)",
                               "insert into V (ID) values (1)"});
     auto ds = test::OpenTable(db, "V");
     struct Case {
@@ -577,6 +578,10 @@ TEST(CachedDataSet, ValuesThatCannotExistAreRefusedAtTheWrite) {
         {"N", TBcd{1, -1}},
         {"M", TBcd{32768, 2}},
         {"M", std::int64_t(-328)},
+        // A row holding NaN could never be found again by its values.
+        {"G", std::numeric_limits<double>::quiet_NaN()},
+        {"G", -std::numeric_limits<double>::infinity()},
+        {"F", 1e39},
     };
     ds->Edit();
     for (const Case& c : refused) {

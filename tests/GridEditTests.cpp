@@ -5,6 +5,7 @@
 #include "Glyphs.h"
 #include "GridFixture.h"
 
+#include <QClipboard>
 #include <QInputMethodEvent>
 
 using namespace sorvanto;
@@ -363,6 +364,52 @@ TEST_F(GridEditTest, APostRefusedForARequiredFieldOpensTheEditorOnIt) {
     EXPECT_TRUE(EditorOpen());
     EXPECT_EQ(dataSet->State(), TDataSetState::dsInsert);
     EXPECT_EQ(FieldText("KEY_WORD"), "only a word");
+}
+
+// The editor counts characters as the database does: 𠮷 (outside the Basic Multilingual Plane)
+// is one character of KEY_WORD's 100, never cut in half, and what fits goes in whole.
+TEST_F(GridEditTest, TheEditorCountsCharactersAndNeverSplitsOne) {
+    const QString yoshi = QString::fromUtf8("\xF0\xA0\xAE\xB7");
+    ShowKeywords(3, 50);
+    dataSet->Edit();
+    dataSet->FieldByName("KEY_WORD").SetValue(("x" + yoshi.repeated(60)).toStdString());
+    dataSet->Post();
+    Key(Qt::Key_F2);
+    ASSERT_EQ(Editor()->text(), "x" + yoshi.repeated(60));
+    Key(Qt::Key_Home);
+    Key(Qt::Key_Delete);
+    Type("y");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(FieldText("KEY_WORD"), "y" + yoshi.repeated(60));
+
+    struct Case {
+        QString pasted;
+        QString kept; // the editor's text afterwards, the whole old text selected first
+    };
+    const Case cases[] = {
+        {yoshi.repeated(100), yoshi.repeated(100)},
+        {yoshi.repeated(99) + "ab", yoshi.repeated(99) + "a"},
+        {"a" + yoshi.repeated(100), "a" + yoshi.repeated(99)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kept.size());
+        Key(Qt::Key_F2); // opens with the text selected
+        ASSERT_TRUE(EditorOpen());
+        QApplication::clipboard()->setText(c.pasted);
+        Key(Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(Editor()->text(), c.kept);
+        Type("z"); // a full editor takes no more
+        EXPECT_EQ(Editor()->text(), c.kept);
+        Key(Qt::Key_Return);
+        EXPECT_EQ(FieldText("KEY_WORD"), c.kept);
+    }
+    dataSet->Post();
+    ASSERT_EQ(dataSet->ApplyUpdates(-1), 0);
+    auto check = MakeConnection(Database(), "Check");
+    std::unique_ptr<TSQLResultSet> rows;
+    check->Execute("select KEY_WORD from K100 where KEYWORD_NO = 50", {}, &rows);
+    ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(rows->Reader().GetValue(0), TValue(("a" + yoshi.repeated(99)).toStdString()));
 }
 
 TEST_F(GridEditTest, ColumnsAreMovedAndResizedWithTheMouseInMemory) {

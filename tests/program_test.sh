@@ -168,7 +168,9 @@ answer_box() {
 [ "$(isql 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' | tail -n 1 | tr -d ' ')" = 1 ] ||
   fail "the demo has no keyword 1"
 memos=$(isql 'select count(*) from MEMO;' | tail -n 1 | tr -d ' ')
-"$program" >"$work/run4.log" 2>&1 &
+# A Japanese operator in a zone with daylight saving time: the grid takes times in the Japanese
+# formats, and one in the zone's spring-forward gap as typed.
+LANG=ja_JP.UTF-8 TZ=Europe/Berlin "$program" >"$work/run4.log" 2>&1 &
 program_pid=$!
 window=$(wait_window '^Sorvanto$') || { cat "$work/run4.log"; fail "no main window"; }
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -213,19 +215,21 @@ wait_count 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' 0 ||
 echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
 
 # Typing into the grid: a click on the first data row's first cell, Down to the second row, two
-# cells right to KEY_WORD, a new word typed and ended with Return; Next on the navigator posts it
-# and applies it at once.
+# cells right to KEY_WORD, a new word typed and ended with Return, two cells on to TS, a time
+# without seconds; Next on the navigator posts both and applies them at once.
 click_at "$(at 70)" "$(at 84)" # DBGrid1, first data row, KEYWORD_NO
 xdotool key --clearmodifiers Escape Down Right Right
 xdotool type --delay 20 'TypedInGrid'
+xdotool key --clearmodifiers Return Right Right
+xdotool type --delay 20 '2024/03/31 2:30'
 xdotool key --clearmodifiers Return
 # shellcheck disable=SC2046
 click_at $(nav_button 2 174) # Next of DBNavigator1
-wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid';" 1 ||
-  { cat "$work/run4.log"; fail "the word typed into the grid did not reach the database"; }
+wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid' and TS = '2024-03-31 02:30:00';" 1 ||
+  { cat "$work/run4.log"; fail "the word and time typed into the grid did not reach the database"; }
 [ "$(isql "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" | tail -n 1 | tr -d ' ')" = 0 ] ||
   fail "the typed word landed on the first row, not the second"
-echo "ok: typed a new KEY_WORD into the second row and Next sent it to the database"
+echo "ok: typed a new KEY_WORD and a TS in a Japanese locale into the second row and Next sent them to the database"
 
 memo_delete() {
   click_at "$(at 429)" "$(at 212)" # MemoButton
