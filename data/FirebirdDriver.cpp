@@ -3,6 +3,7 @@
 #include "DrivePaths.h"
 #include "Errors.h"
 #include "FirebirdClient.h"
+#include "FirebirdHandle.h"
 
 #include <firebird/Interface.h>
 
@@ -19,31 +20,14 @@ using Firebird::ThrowStatusWrapper;
 
 namespace fbdrv {
 
-// Owns an IStatus for the calls of one object.
-class Status {
-public:
-    explicit Status(Firebird::IMaster* master) : status_(master->getStatus()), wrapper_(status_) {}
-    ~Status() { status_->dispose(); }
-    Status(const Status&) = delete;
-    Status& operator=(const Status&) = delete;
-    ThrowStatusWrapper* operator&() { return &wrapper_; }
-    ThrowStatusWrapper* get() { return &wrapper_; }
-
-private:
-    Firebird::IStatus* status_;
-    ThrowStatusWrapper wrapper_;
-};
-
 // The one place where an error of the client library becomes a TDriverError.
 [[noreturn]] void RaiseDriverError(Firebird::IUtil* util, const FbException& error) {
     Firebird::IStatus* status = error.getStatus();
-    char text[4096] = {};
-    util->formatStatus(text, sizeof text - 1, status);
     const intptr_t* errors = status->getErrors();
     int code = DriverCode::VendorError;
     if (errors && errors[0] == isc_arg_gds && errors[1] != 0)
         code = static_cast<int>(errors[1]);
-    std::string message = text;
+    std::string message = StatusText(util, status);
     if (message.empty())
         message = "ドライバ エラー : " + ErrorCodeToString(code);
     throw TDriverError(code, std::move(message));
@@ -89,7 +73,7 @@ struct Child {
 
 struct AttachmentState {
     Client* client = nullptr;
-    Firebird::IAttachment* attachment = nullptr;
+    Handle<Firebird::IAttachment> attachment;
     std::unique_ptr<Status> status;
     int dialect = 3;
     bool wideText = false;
@@ -113,21 +97,13 @@ struct AttachmentState {
                     child->ReleaseForClose();
         }
         children.clear();
-        if (!attachment)
-            return;
-        try {
-            attachment->detach(status->get());
-            attachment = nullptr;
-        } catch (const FbException&) {
-            attachment->release();
-            attachment = nullptr;
-        }
+        attachment.Finish([&](Firebird::IAttachment* a) { a->detach(status->get()); });
     }
 };
 
 struct TransactionState : Child {
     std::shared_ptr<AttachmentState> owner;
-    Firebird::ITransaction* transaction = nullptr;
+    Handle<Firebird::ITransaction> transaction;
     bool retained = false;
 
     TransactionState() { order = 2; }
@@ -137,19 +113,12 @@ struct TransactionState : Child {
             owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (!transaction)
-            return;
-        try {
-            transaction->rollback(owner->status->get());
-        } catch (const FbException&) {
-            transaction->release();
-        }
-        transaction = nullptr;
+        transaction.Finish([&](Firebird::ITransaction* t) { t->rollback(owner->status->get()); });
     }
     Firebird::ITransaction* Live() const {
         if (!transaction || !owner->attachment)
             RaiseClosed();
-        return transaction;
+        return transaction.get();
     }
 };
 
@@ -182,12 +151,12 @@ std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta,
 
 struct StatementState : Child {
     std::shared_ptr<AttachmentState> owner;
-    Firebird::IStatement* statement = nullptr;
+    Handle<Firebird::IStatement> statement;
     std::string text;
-    Firebird::IMessageMetadata* declaredInput = nullptr;
+    Handle<Firebird::IMessageMetadata> declaredInput;
     std::vector<MessageField> declared;
     // The input message built for the last parameter kinds; rebuilt only when they change.
-    Firebird::IMessageMetadata* input = nullptr;
+    Handle<Firebird::IMessageMetadata> input;
     std::vector<MessageField> inputFields;
     std::vector<unsigned char> inputBuffer;
     bool returnsRows = false;
@@ -199,24 +168,14 @@ struct StatementState : Child {
             owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (input)
-            input->release();
-        if (declaredInput)
-            declaredInput->release();
-        input = declaredInput = nullptr;
-        if (!statement)
-            return;
-        try {
-            statement->free(owner->status->get());
-        } catch (const FbException&) {
-            statement->release();
-        }
-        statement = nullptr;
+        input.Reset();
+        declaredInput.Reset();
+        statement.Finish([&](Firebird::IStatement* st) { st->free(owner->status->get()); });
     }
     Firebird::IStatement* Live() const {
         if (!statement || !owner->attachment)
             RaiseClosed();
-        return statement;
+        return statement.get();
     }
 };
 
@@ -323,7 +282,7 @@ ISC_TIME EncodeTime(Firebird::IUtil* util, const TSQLTime& t) {
 ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_view bytes) {
     ThrowStatusWrapper* st = s.owner->status->get();
     ISC_QUAD id{};
-    Firebird::IBlob* blob = s.owner->attachment->createBlob(st, tra, &id, 0, nullptr);
+    Handle<Firebird::IBlob> blob(s.owner->attachment->createBlob(st, tra, &id, 0, nullptr));
     try {
         constexpr size_t kSegment = 32768;
         for (size_t pos = 0; pos < bytes.size(); pos += kSegment) {
@@ -331,12 +290,9 @@ ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_v
             blob->putSegment(st, static_cast<unsigned>(n), bytes.data() + pos);
         }
         blob->close(st);
+        blob.Take();
     } catch (...) {
-        try {
-            blob->cancel(st);
-        } catch (const FbException&) {
-            blob->release();
-        }
+        blob.Finish([&](Firebird::IBlob* b) { b->cancel(st); });
         throw;
     }
     return id;
@@ -356,35 +312,26 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
         return nullptr;
 
     std::vector<MessageField> wanted(params.size());
-    bool reuse = s.input != nullptr;
+    bool reuse = static_cast<bool>(s.input);
     for (size_t i = 0; i < params.size(); ++i) {
         wanted[i] = ParameterField(params[i], s.declared[i]);
         if (reuse && !SameShape(wanted[i], s.inputFields[i]))
             reuse = false;
     }
     if (!reuse) {
-        Firebird::IMetadataBuilder* builder = s.declaredInput->getBuilder(st);
-        try {
-            for (unsigned i = 0; i < wanted.size(); ++i) {
-                builder->setType(st, i, wanted[i].type | 1u);
-                builder->setSubType(st, i, wanted[i].subType);
-                builder->setLength(st, i, wanted[i].length);
-                builder->setScale(st, i, wanted[i].scale);
-                builder->setCharSet(st, i, wanted[i].charSet);
-            }
-            Firebird::IMessageMetadata* meta = builder->getMetadata(st);
-            builder->release();
-            builder = nullptr;
-            if (s.input)
-                s.input->release();
-            s.input = meta;
-            s.inputFields = DescribeMessage(meta, st);
-            s.inputBuffer.assign(meta->getMessageLength(st), 0);
-        } catch (...) {
-            if (builder)
-                builder->release();
-            throw;
+        Handle<Firebird::IMetadataBuilder> builder(s.declaredInput->getBuilder(st));
+        for (unsigned i = 0; i < wanted.size(); ++i) {
+            builder->setType(st, i, wanted[i].type | 1u);
+            builder->setSubType(st, i, wanted[i].subType);
+            builder->setLength(st, i, wanted[i].length);
+            builder->setScale(st, i, wanted[i].scale);
+            builder->setCharSet(st, i, wanted[i].charSet);
         }
+        Firebird::IMessageMetadata* meta = builder->getMetadata(st);
+        builder.Reset();
+        s.input.Reset(meta);
+        s.inputFields = DescribeMessage(meta, st);
+        s.inputBuffer.assign(meta->getMessageLength(st), 0);
     }
 
     unsigned char* buffer = s.inputBuffer.data();
@@ -427,15 +374,15 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
             },
             value);
     }
-    return s.input;
+    return s.input.get();
 }
 } // namespace
 
 struct ReaderState : Child {
     std::shared_ptr<StatementState> statement;
     std::shared_ptr<TransactionState> transaction;
-    Firebird::IResultSet* cursor = nullptr;
-    Firebird::IMessageMetadata* output = nullptr;
+    Handle<Firebird::IResultSet> cursor;
+    Handle<Firebird::IMessageMetadata> output;
     std::vector<MessageField> fields;
     std::vector<TDrvColumnDesc> columns;
     std::vector<unsigned char> buffer;
@@ -448,17 +395,10 @@ struct ReaderState : Child {
             statement->owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (output)
-            output->release();
-        output = nullptr;
+        output.Reset();
         if (!cursor)
             return;
-        try {
-            cursor->close(statement->owner->status->get());
-        } catch (const FbException&) {
-            cursor->release();
-        }
-        cursor = nullptr;
+        cursor.Finish([&](Firebird::IResultSet* c) { c->close(statement->owner->status->get()); });
         onRow = false;
     }
     AttachmentState& owner() const { return *statement->owner; }
@@ -477,11 +417,11 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     s->text = std::string(sql);
     Guarded(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
-        s->statement = a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
-                                             s->text.c_str(), static_cast<unsigned>(a.dialect),
-                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        s->declaredInput = s->statement->getInputMetadata(st);
-        s->declared = DescribeMessage(s->declaredInput, st);
+        s->statement.Reset(a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
+                                                 s->text.c_str(), static_cast<unsigned>(a.dialect),
+                                                 Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        s->declaredInput.Reset(s->statement->getInputMetadata(st));
+        s->declared = DescribeMessage(s->declaredInput.get(), st);
         s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
     });
     a.Register(s.get());
@@ -502,24 +442,18 @@ const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentSta
     Guarded(owner->util(), [&] {
         ThrowStatusWrapper* st = owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(*s, tra, {relation});
-        Firebird::IMessageMetadata* output = s->statement->getOutputMetadata(st);
-        std::unique_ptr<Firebird::IMessageMetadata, void (*)(Firebird::IMessageMetadata*)>
-            outputOwner(output, [](Firebird::IMessageMetadata* m) { m->release(); });
-        std::vector<MessageField> fields = DescribeMessage(output, st);
+        Handle<Firebird::IMessageMetadata> output(s->statement->getOutputMetadata(st));
+        std::vector<MessageField> fields = DescribeMessage(output.get(), st);
         std::vector<unsigned char> buffer(output->getMessageLength(st));
-        Firebird::IResultSet* cursor =
-            s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output, 0);
-        try {
-            while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
-                const unsigned char* at = buffer.data() + fields[0].offset;
-                names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
-                              Load<ISC_USHORT>(at));
-            }
-            cursor->close(st);
-        } catch (...) {
-            cursor->release();
-            throw;
+        Handle<Firebird::IResultSet> cursor(
+            s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output.get(), 0));
+        while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
+            const unsigned char* at = buffer.data() + fields[0].offset;
+            names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
+                          Load<ISC_USHORT>(at));
         }
+        cursor->close(st);
+        cursor.Take();
     });
     return owner->computedColumns.emplace(relation, std::move(names)).first->second;
 }
@@ -536,7 +470,7 @@ TDrvTransaction::TDrvTransaction(std::unique_ptr<Impl> impl) : impl_(std::move(i
 TDrvTransaction::~TDrvTransaction() = default;
 
 bool TDrvTransaction::Active() const noexcept {
-    return impl_->state->transaction != nullptr && impl_->state->owner->attachment != nullptr;
+    return impl_->state->transaction && impl_->state->owner->attachment;
 }
 
 void TDrvTransaction::Commit() {
@@ -548,7 +482,7 @@ void TDrvTransaction::Commit() {
             s.retained = true;
         } else {
             tra->commit(s.owner->status->get());
-            s.transaction = nullptr;
+            s.transaction.Take();
         }
     });
 }
@@ -558,7 +492,7 @@ void TDrvTransaction::Rollback() {
     Firebird::ITransaction* tra = s.Live();
     Guarded(s.owner->util(), [&] {
         tra->rollback(s.owner->status->get());
-        s.transaction = nullptr;
+        s.transaction.Take();
     });
 }
 
@@ -591,7 +525,7 @@ bool TDrvReader::Next() {
         s.onRow = rc == Firebird::IStatus::RESULT_OK;
         if (!s.onRow) {
             s.cursor->close(s.owner().status->get());
-            s.cursor = nullptr;
+            s.cursor.Take();
         }
         return s.onRow;
     });
@@ -735,21 +669,16 @@ Firebird::IBlob* OpenBlob(const ReaderState& s, int column) {
     if (!s.transaction->transaction)
         RaiseClosed();
     ISC_QUAD id = Load<ISC_QUAD>(s.buffer.data() + f.offset);
-    return s.owner().attachment->openBlob(s.owner().status->get(), s.transaction->transaction, &id,
-                                          0, nullptr);
+    return s.owner().attachment->openBlob(s.owner().status->get(), s.transaction->transaction.get(),
+                                          &id, 0, nullptr);
 }
 
+// Closes a blob that was opened for reading, whether the reading succeeded or not.
 struct BlobCloser {
-    Firebird::IBlob* blob;
+    Handle<Firebird::IBlob> blob;
     ThrowStatusWrapper* st;
     ~BlobCloser() {
-        if (!blob)
-            return;
-        try {
-            blob->close(st);
-        } catch (const FbException&) {
-            blob->release();
-        }
+        blob.Finish([&](Firebird::IBlob* b) { b->close(st); });
     }
 };
 } // namespace
@@ -760,7 +689,7 @@ void TDrvReader::AppendBlob(int column, std::string& out) const {
         return;
     Guarded(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
-        BlobCloser closer{OpenBlob(s, column), st};
+        BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         char chunk[65535];
         for (;;) {
             unsigned got = 0;
@@ -784,7 +713,7 @@ std::int64_t TDrvReader::GetBlobLength(int column) const {
         return 0;
     return Guarded(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
-        BlobCloser closer{OpenBlob(s, column), st};
+        BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         const unsigned char items[] = {isc_info_blob_total_length};
         unsigned char answer[32] = {};
         closer.blob->getInfo(st, sizeof items, items, sizeof answer, answer);
@@ -966,16 +895,16 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
     reader->transaction = traState;
     Guarded(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
-        reader->output = statement->getOutputMetadata(st);
-        reader->fields = DescribeMessage(reader->output, st);
+        reader->output.Reset(statement->getOutputMetadata(st));
+        reader->fields = DescribeMessage(reader->output.get(), st);
         reader->columns.reserve(reader->fields.size());
         for (unsigned i = 0; i < reader->fields.size(); ++i)
             reader->columns.push_back(
-                DescribeColumn(*s.owner, reader->output, st, i, reader->fields[i]));
+                DescribeColumn(*s.owner, reader->output.get(), st, i, reader->fields[i]));
         reader->buffer.assign(reader->output->getMessageLength(st), 0);
         Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
-        reader->cursor = statement->openCursor(
-            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output, 0);
+        reader->cursor.Reset(statement->openCursor(
+            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output.get(), 0));
     });
     s.owner->Register(reader.get());
     for (TDrvColumnDesc& column : reader->columns)
@@ -1051,34 +980,28 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
 
     ThrowStatusWrapper* st = state->status->get();
     Guarded(client.util, [&] {
-        Firebird::IXpbBuilder* dpb =
-            client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
-        try {
-            dpb->insertTag(st, isc_dpb_utf8_filename);
-            if (properties.IndexOfName("User_Name") >= 0)
-                dpb->insertString(st, isc_dpb_user_name, value("User_Name").c_str());
-            if (properties.IndexOfName("Password") >= 0)
-                dpb->insertString(st, isc_dpb_password, value("Password").c_str());
-            if (std::string role = value("Role"); !role.empty())
-                dpb->insertString(st, isc_dpb_sql_role_name, role.c_str());
-            if (!charSet.empty())
-                dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
-            dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
-            std::string database = MapDatabasePath(value("Database"));
-            if (create) {
-                dpb->insertInt(st, isc_dpb_page_size, 8192);
-                if (std::string set = value("DatabaseCharSet"); !set.empty())
-                    dpb->insertString(st, isc_dpb_set_db_charset, set.c_str());
-                state->attachment = client.provider->createDatabase(
-                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
-            } else {
-                state->attachment = client.provider->attachDatabase(
-                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
-            }
-            dpb->dispose();
-        } catch (...) {
-            dpb->dispose();
-            throw;
+        Handle<Firebird::IXpbBuilder> dpb(
+            client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0));
+        dpb->insertTag(st, isc_dpb_utf8_filename);
+        if (properties.IndexOfName("User_Name") >= 0)
+            dpb->insertString(st, isc_dpb_user_name, value("User_Name").c_str());
+        if (properties.IndexOfName("Password") >= 0)
+            dpb->insertString(st, isc_dpb_password, value("Password").c_str());
+        if (std::string role = value("Role"); !role.empty())
+            dpb->insertString(st, isc_dpb_sql_role_name, role.c_str());
+        if (!charSet.empty())
+            dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
+        dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
+        std::string database = MapDatabasePath(value("Database"));
+        if (create) {
+            dpb->insertInt(st, isc_dpb_page_size, 8192);
+            if (std::string set = value("DatabaseCharSet"); !set.empty())
+                dpb->insertString(st, isc_dpb_set_db_charset, set.c_str());
+            state->attachment.Reset(client.provider->createDatabase(
+                st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st)));
+        } else {
+            state->attachment.Reset(client.provider->attachDatabase(
+                st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st)));
         }
     });
     std::unique_ptr<TDrvConnection> connection(new TDrvConnection());
@@ -1098,32 +1021,26 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
     tra->owner = state_;
     Guarded(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
-        Firebird::IXpbBuilder* tpb =
-            a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
-        try {
-            tpb->insertTag(st, isc_tpb_write);
-            if (isolation == TDrvIsolation::RepeatableRead) {
-                tpb->insertTag(st, isc_tpb_concurrency);
-            } else {
-                // The database has no dirty reads: read committed is the nearest level.
-                tpb->insertTag(st, isc_tpb_read_committed);
-                tpb->insertTag(st, isc_tpb_rec_version);
-            }
-            if (a.waitOnLocks) {
-                // A bounded wait: a row held elsewhere fails the statement with the lock
-                // conflict instead of freezing the caller for as long as the other side likes.
-                tpb->insertTag(st, isc_tpb_wait);
-                tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
-            } else {
-                tpb->insertTag(st, isc_tpb_nowait);
-            }
-            tra->transaction =
-                a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
-            tpb->dispose();
-        } catch (...) {
-            tpb->dispose();
-            throw;
+        Handle<Firebird::IXpbBuilder> tpb(
+            a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0));
+        tpb->insertTag(st, isc_tpb_write);
+        if (isolation == TDrvIsolation::RepeatableRead) {
+            tpb->insertTag(st, isc_tpb_concurrency);
+        } else {
+            // The database has no dirty reads: read committed is the nearest level.
+            tpb->insertTag(st, isc_tpb_read_committed);
+            tpb->insertTag(st, isc_tpb_rec_version);
         }
+        if (a.waitOnLocks) {
+            // A bounded wait: a row held elsewhere fails the statement with the lock
+            // conflict instead of freezing the caller for as long as the other side likes.
+            tpb->insertTag(st, isc_tpb_wait);
+            tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        } else {
+            tpb->insertTag(st, isc_tpb_nowait);
+        }
+        tra->transaction.Reset(
+            a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st)));
     });
     a.Register(tra.get());
     auto impl = std::make_unique<TDrvTransaction::Impl>();
