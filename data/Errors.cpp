@@ -54,6 +54,13 @@ std::string ErrorCodeToString(int errorCode) {
     return "Error Code:  " + std::to_string(errorCode);
 }
 
+void RaiseDriverCode(int errorCode, const std::string& detail) {
+    std::string message = ErrorCodeToString(errorCode);
+    if (!detail.empty())
+        message += ": " + detail;
+    throw TDriverError(errorCode, std::move(message));
+}
+
 namespace {
 void (*g_exceptionDisplay)(const std::exception&) = nullptr;
 } // namespace

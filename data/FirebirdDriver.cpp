@@ -53,7 +53,7 @@ bool IsConnectionLostError(int errorCode) noexcept {
 namespace fbdrv {
 
 [[noreturn]] void RaiseClosed() {
-    throw TDriverError(4, ErrorCodeToString(4));
+    RaiseDriverCode(DriverCode::Closed);
 }
 
 template <typename F> auto Guarded(Firebird::IUtil* util, F&& call) -> decltype(call()) {
@@ -304,10 +304,8 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
     ThrowStatusWrapper* st = s.owner->status->get();
     Firebird::IUtil* util = s.owner->util();
     if (params.size() != s.declared.size())
-        throw TDriverError(DriverCode::InvalidParameter,
-                           ErrorCodeToString(DriverCode::InvalidParameter) + ": " +
-                               std::to_string(params.size()) + " / " +
-                               std::to_string(s.declared.size()));
+        RaiseDriverCode(DriverCode::InvalidParameter,
+                        std::to_string(params.size()) + " / " + std::to_string(s.declared.size()));
     if (params.empty())
         return nullptr;
 
@@ -346,7 +344,7 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
                 return;
             }
             if (bytes.size() > f.length)
-                throw TDriverError(14, ErrorCodeToString(14));
+                RaiseDriverCode(DriverCode::InvalidLength);
             Store<ISC_USHORT>(at, static_cast<ISC_USHORT>(bytes.size()));
             std::memcpy(at + sizeof(ISC_USHORT), bytes.data(), bytes.size());
         };
@@ -534,9 +532,9 @@ bool TDrvReader::Next() {
 namespace {
 const MessageField& FieldOf(const ReaderState& s, int column) {
     if (!s.onRow)
-        throw TDriverError(DriverCode::EndOfData, ErrorCodeToString(DriverCode::EndOfData));
+        RaiseDriverCode(DriverCode::EndOfData);
     if (column < 0 || column >= static_cast<int>(s.fields.size()))
-        throw TDriverError(8, ErrorCodeToString(8));
+        RaiseDriverCode(DriverCode::InvalidOrdinal);
     return s.fields[static_cast<size_t>(column)];
 }
 
@@ -575,7 +573,7 @@ std::int64_t TDrvReader::GetInt64(int column) const {
     case SQL_D_FLOAT:
         return static_cast<std::int64_t>(Load<double>(at));
     default:
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     }
 }
 
@@ -602,7 +600,7 @@ std::string_view TDrvReader::GetBytes(int column) const {
     if (f.type == SQL_VARYING)
         return {at + sizeof(ISC_USHORT), Load<ISC_USHORT>(s.buffer.data() + f.offset)};
     if (f.type != SQL_TEXT)
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     std::string_view text(at, f.length);
     if (f.charSet == kCharSetOctets)
         return text;
@@ -633,7 +631,7 @@ TSQLDate TDrvReader::GetDate(int column) const {
     else if (f.type == SQL_TIMESTAMP)
         date = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_date;
     else
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     unsigned y, m, d;
     s.owner().util()->decodeDate(date, &y, &m, &d);
     return TSQLDate{int(y), int(m), int(d)};
@@ -648,7 +646,7 @@ TSQLTime TDrvReader::GetTime(int column) const {
     else if (f.type == SQL_TIMESTAMP)
         time = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_time;
     else
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     unsigned h, m, sec, frac;
     s.owner().util()->decodeTime(time, &h, &m, &sec, &frac);
     return TSQLTime{int(h), int(m), int(sec), int(frac)};
@@ -665,7 +663,7 @@ namespace {
 Firebird::IBlob* OpenBlob(const ReaderState& s, int column) {
     const MessageField& f = FieldOf(s, column);
     if (f.type != SQL_BLOB)
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     if (!s.transaction->transaction)
         RaiseClosed();
     ISC_QUAD id = Load<ISC_QUAD>(s.buffer.data() + f.offset);
