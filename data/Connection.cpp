@@ -4,6 +4,7 @@
 #include "DriverRegistry.h"
 #include "Errors.h"
 #include "ProfileFile.h"
+#include "ScopeExit.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -551,13 +552,10 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
     EnsureOpen();
     BusyPointer busy(SQLHourGlass);
     state_ = TConnectionState::csStateExecuting;
-    struct RestoreState {
-        TSQLConnection& c;
-        ~RestoreState() {
-            if (c.attachment_)
-                c.state_ = TConnectionState::csStateOpen;
-        }
-    } restore{*this};
+    TScopeExit restore([this] {
+        if (attachment_)
+            state_ = TConnectionState::csStateOpen;
+    });
 
     return WatchAttachment([&]() -> std::uint64_t {
         // Only a text with a colon can hold a named marker.
