@@ -56,7 +56,8 @@ namespace fbdrv {
     RaiseDriverCode(DriverCode::Closed);
 }
 
-template <typename F> auto Guarded(Firebird::IUtil* util, F&& call) -> decltype(call()) {
+// Calls the client library; an error it raises comes out as a TDriverError.
+template <typename F> auto CallClient(Firebird::IUtil* util, F&& call) -> decltype(call()) {
     try {
         return call();
     } catch (const FbException& error) {
@@ -413,7 +414,7 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     auto s = std::make_shared<StatementState>();
     s->owner = owner;
     s->text = std::string(sql);
-    Guarded(a.util(), [&] {
+    CallClient(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
         s->statement.Reset(a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
                                                  s->text.c_str(), static_cast<unsigned>(a.dialect),
@@ -437,7 +438,7 @@ const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentSta
                           " join RDB$FIELDS f on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE"
                           " where rf.RDB$RELATION_NAME = ? and f.RDB$COMPUTED_BLR is not null");
     std::set<std::string> names;
-    Guarded(owner->util(), [&] {
+    CallClient(owner->util(), [&] {
         ThrowStatusWrapper* st = owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(*s, tra, {relation});
         Handle<Firebird::IMessageMetadata> output(s->statement->getOutputMetadata(st));
@@ -474,7 +475,7 @@ bool TDrvTransaction::Active() const noexcept {
 void TDrvTransaction::Commit() {
     TransactionState& s = *impl_->state;
     Firebird::ITransaction* tra = s.Live();
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         if (s.owner->commitRetain) {
             tra->commitRetaining(s.owner->status->get());
             s.retained = true;
@@ -488,7 +489,7 @@ void TDrvTransaction::Commit() {
 void TDrvTransaction::Rollback() {
     TransactionState& s = *impl_->state;
     Firebird::ITransaction* tra = s.Live();
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         tra->rollback(s.owner->status->get());
         s.transaction.Take();
     });
@@ -518,7 +519,7 @@ bool TDrvReader::Next() {
     ReaderState& s = *impl_->state;
     if (!s.cursor || !s.owner().attachment)
         return false;
-    return Guarded(s.owner().util(), [&] {
+    return CallClient(s.owner().util(), [&] {
         int rc = s.cursor->fetchNext(s.owner().status->get(), s.buffer.data());
         s.onRow = rc == Firebird::IStatus::RESULT_OK;
         if (!s.onRow) {
@@ -685,7 +686,7 @@ void TDrvReader::AppendBlob(int column, std::string& out) const {
     const ReaderState& s = *impl_->state;
     if (IsNull(column))
         return;
-    Guarded(s.owner().util(), [&] {
+    CallClient(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
         BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         char chunk[65535];
@@ -709,7 +710,7 @@ std::int64_t TDrvReader::GetBlobLength(int column) const {
     const ReaderState& s = *impl_->state;
     if (IsNull(column))
         return 0;
-    return Guarded(s.owner().util(), [&] {
+    return CallClient(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
         BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         const unsigned char items[] = {isc_info_blob_total_length};
@@ -794,7 +795,7 @@ std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
     StatementState& s = *state_;
     Firebird::IStatement* statement = s.Live();
     Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    return Guarded(s.owner->util(), [&] {
+    return CallClient(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
         statement->execute(st, tra, input, input ? s.inputBuffer.data() : nullptr, nullptr,
@@ -891,7 +892,7 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
     auto reader = std::make_shared<ReaderState>();
     reader->statement = state_;
     reader->transaction = traState;
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
         reader->output.Reset(statement->getOutputMetadata(st));
         reader->fields = DescribeMessage(reader->output.get(), st);
@@ -977,7 +978,7 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
     state->defaultIsolation = ParseIsolation(value("IsolationLevel"));
 
     ThrowStatusWrapper* st = state->status->get();
-    Guarded(client.util, [&] {
+    CallClient(client.util, [&] {
         Handle<Firebird::IXpbBuilder> dpb(
             client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0));
         dpb->insertTag(st, isc_dpb_utf8_filename);
@@ -1017,7 +1018,7 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
         RaiseClosed();
     auto tra = std::make_shared<TransactionState>();
     tra->owner = state_;
-    Guarded(a.util(), [&] {
+    CallClient(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
         Handle<Firebird::IXpbBuilder> tpb(
             a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0));
