@@ -19,9 +19,8 @@ constexpr const char* kNoTransaction = "有効なトランザクションがあ�
 constexpr const char* kTransactionActive = "トランザクションが既にアクティブです";
 constexpr std::size_t kStatementCacheSize = 64;
 
-TConnectionUi& Ui() {
-    static TConnectionUi ui;
-    return ui;
+const TUserInterface& Ui() {
+    return UserInterface();
 }
 
 // The default profile file: $SORVANTO_CONNECTIONS_FILE, or connections.ini beside the program.
@@ -66,10 +65,6 @@ private:
     bool shown_;
 };
 } // namespace
-
-void SetConnectionUi(TConnectionUi ui) {
-    Ui() = std::move(ui);
-}
 
 // ---------------------------------------------------------------------------------------------
 // TCustomConnection

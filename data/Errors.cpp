@@ -1,7 +1,6 @@
 #include "Errors.h"
 
 #include <array>
-#include <cstdio>
 #include <string_view>
 
 namespace sorvanto {
@@ -59,21 +58,6 @@ void RaiseDriverCode(int errorCode, const std::string& detail) {
     if (!detail.empty())
         message += ": " + detail;
     throw TDriverError(errorCode, std::move(message));
-}
-
-namespace {
-void (*g_exceptionDisplay)(const std::exception&) = nullptr;
-} // namespace
-
-void SetApplicationExceptionDisplay(void (*display)(const std::exception&)) {
-    g_exceptionDisplay = display;
-}
-
-void ShowApplicationException(const std::exception& error) {
-    if (g_exceptionDisplay)
-        g_exceptionDisplay(error);
-    else
-        std::fprintf(stderr, "%s\n", error.what());
 }
 
 std::string ComponentMessage(const std::string& componentName, const std::string& message) {

@@ -64,11 +64,6 @@ private:
     int previousError_;
 };
 
-// Shows a failure that a handler could not let escape (the application installs its error box;
-// without one it goes to the standard error stream).
-void ShowApplicationException(const std::exception& error);
-void SetApplicationExceptionDisplay(void (*display)(const std::exception&));
-
 // The text of a driver error code, used when the driver supplies no text of its own.
 std::string ErrorCodeToString(int errorCode);
 

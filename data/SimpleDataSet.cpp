@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ParamList.h"
+#include "UserInterface.h"
 
 #include <algorithm>
 
@@ -138,12 +139,9 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         if (OnReconcileError) {
             try {
                 OnReconcileError(*this, error, change.kind, action);
-            } catch (const std::exception& handlerError) {
-                ShowApplicationException(handlerError);
-                action = TReconcileAction::raAbort;
             } catch (...) {
                 // Whatever the handler threw, the changes still have to be reconciled.
-                ShowApplicationException(Exception("不明なエラーです"));
+                ShowCaughtFailure();
                 action = TReconcileAction::raAbort;
             }
         }
