@@ -1,8 +1,7 @@
 #include "Application.h"
 
-#include "ControlHooks.h"
-#include "Errors.h"
 #include "Messages.h"
+#include "UserInterface.h"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -48,18 +47,24 @@ QString TApplication::TitleFromFileName(const QString& path) {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     title_ = TitleFromFileName(ProgramFile());
     Application = this;
+    TUserInterface ui;
+    ui.showBusyPointer = [] { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
+    ui.restoreBusyPointer = [] { QGuiApplication::restoreOverrideCursor(); };
     // The data-aware controls ask through the message dialog; every answer but Cancel agrees.
-    SetDeleteConfirmation([](const QString& text) {
-        return ShowMessageDialog(text, TMsgDlgType::mtConfirmation, mbOK | mbCancel) != mrCancel;
-    });
-    // A failure of what a data-aware control did for the operator goes to the error box here.
-    SetControlExceptionHandler(
-        [this](QObject* sender, const std::exception& error) { HandleException(sender, error); });
+    ui.confirmDeletion = [](const std::string& text) {
+        return ShowMessageDialog(QString::fromStdString(text), TMsgDlgType::mtConfirmation,
+                                 mbOK | mbCancel) != mrCancel;
+    };
+    // Every failure shown for the operator (a control's action, a reconcile handler, a handler
+    // of the window) comes to the error box here.
+    ui.showFailure = [this](void* sender, const std::exception& error) {
+        HandleException(static_cast<QObject*>(sender), error);
+    };
+    SetUserInterface(std::move(ui));
 }
 
 TApplication::~TApplication() {
-    SetDeleteConfirmation(nullptr);
-    SetControlExceptionHandler(nullptr);
+    SetUserInterface({});
     if (Application == this)
         Application = nullptr;
 }
@@ -138,20 +143,16 @@ void TApplication::ShowException(const std::exception& error) {
 void TApplication::Guarded(QObject* sender, const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const std::exception& error) {
-        HandleException(sender, error);
     } catch (...) {
-        HandleException(sender, Exception("不明なエラーです"));
+        ShowCaughtFailure(sender);
     }
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-        HandleException(receiver, error);
     } catch (...) {
-        HandleException(receiver, Exception("不明なエラーです"));
+        ShowCaughtFailure(receiver);
     }
     return true;
 }

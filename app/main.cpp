@@ -2,12 +2,8 @@
 // and runs the event loop.
 #include "Application.h"
 #include "CommandLine.h"
-#include "Connection.h"
-#include "Errors.h"
 #include "MainUnit.h"
 #include "Messages.h"
-
-#include <QGuiApplication>
 
 #include <memory>
 #include <optional>
@@ -18,11 +14,6 @@ int main(int argc, char** argv) {
     sorvanto::TApplication application(argc, argv);
     // From the start: a session may end while the start-up failure box is shown.
     application.InstallTerminationHandlers();
-    sorvanto::SetConnectionUi({[] { QGuiApplication::setOverrideCursor(Qt::WaitCursor); },
-                               [] { QGuiApplication::restoreOverrideCursor(); }, nullptr});
-    // A failure inside a reconcile handler is shown in the error box.
-    sorvanto::SetApplicationExceptionDisplay(
-        [](const std::exception& error) { sorvanto::Application->ShowException(error); });
     std::unique_ptr<sorvanto::TMainForm> mainForm;
     try {
         application.Initialize();

@@ -5,6 +5,7 @@
 #include "OpenBench.h"
 #include "PlainFetch.h"
 
+#include <FirebirdHandle.h>
 #include <SimpleDataSet.h>
 
 #include <firebird/Interface.h>
@@ -24,6 +25,7 @@ namespace sorvanto::bench {
 
 namespace {
 
+using fbdrv::Handle;
 using Firebird::FbException;
 using Firebird::ThrowStatusWrapper;
 
@@ -164,49 +166,19 @@ bool IsNullAt(const unsigned char* buffer, const Slot& slot) {
     return flag != 0;
 }
 
-// Releases what a failure left open; the normal path closes, frees, commits or detaches each
-// object itself and clears the pointer.
-template <typename T> struct Held {
-    T* object = nullptr;
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() {
-        if (object)
-            object->release();
-    }
-    T* operator->() const { return object; }
-};
-
-struct StatusHolder {
-    Firebird::IStatus* status;
-    explicit StatusHolder(Firebird::IMaster* master) : status(master->getStatus()) {}
-    ~StatusHolder() { status->dispose(); }
-    StatusHolder(const StatusHolder&) = delete;
-    StatusHolder& operator=(const StatusHolder&) = delete;
-};
-
 std::string ErrorText(const FbException& error) {
-    char text[2048] = {};
-    ClientMaster()->getUtilInterface()->formatStatus(text, sizeof text - 1, error.getStatus());
-    return text;
+    return fbdrv::StatusText(ClientMaster()->getUtilInterface(), error.getStatus());
 }
 
-void Attach(Firebird::IMaster* master, ThrowStatusWrapper* st, const std::string& database,
-            Held<Firebird::IAttachment>& attachment) {
-    Firebird::IXpbBuilder* dpb =
-        master->getUtilInterface()->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    try {
-        dpb->insertTag(st, isc_dpb_utf8_filename);
-        dpb->insertString(st, isc_dpb_user_name, "SYSDBA");
-        dpb->insertInt(st, isc_dpb_sql_dialect, 3);
-        attachment.object = master->getDispatcher()->attachDatabase(
-            st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
-    } catch (...) {
-        dpb->dispose();
-        throw;
-    }
-    dpb->dispose();
+Handle<Firebird::IAttachment> Attach(Firebird::IMaster* master, ThrowStatusWrapper* st,
+                                     const std::string& database) {
+    Handle<Firebird::IXpbBuilder> dpb(
+        master->getUtilInterface()->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0));
+    dpb->insertTag(st, isc_dpb_utf8_filename);
+    dpb->insertString(st, isc_dpb_user_name, "SYSDBA");
+    dpb->insertInt(st, isc_dpb_sql_dialect, 3);
+    return Handle<Firebird::IAttachment>(master->getDispatcher()->attachDatabase(
+        st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st)));
 }
 
 // One row's values as the table holds them, in the client library's own formats.
@@ -224,27 +196,21 @@ public:
     RowReader(Firebird::IAttachment* attachment, Firebird::ITransaction* transaction,
               ThrowStatusWrapper* st)
         : transaction_(transaction), st_(st) {
-        statement_.object = attachment->prepare(
+        statement_.Reset(attachment->prepare(
             st, transaction, 0,
             "select \"ID\", \"KEY_WORD\", \"USER_NAME\", \"TS\" from \"KEY_WORDS\" where "
             "\"KEYWORD_NO\" = ?",
-            3, Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        input_.object = statement_->getInputMetadata(st);
-        output_.object = statement_->getOutputMetadata(st);
-        key_ = SlotsOf(input_.object, st, {SQL_LONG}, "key of the select")[0];
-        columns_ = SlotsOf(output_.object, st, {SQL_LONG, SQL_VARYING, SQL_VARYING, SQL_TIMESTAMP},
+            3, Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        input_.Reset(statement_->getInputMetadata(st));
+        output_.Reset(statement_->getOutputMetadata(st));
+        key_ = SlotsOf(input_.get(), st, {SQL_LONG}, "key of the select")[0];
+        columns_ = SlotsOf(output_.get(), st, {SQL_LONG, SQL_VARYING, SQL_VARYING, SQL_TIMESTAMP},
                            "row of the select");
         inputBuffer_.assign(input_->getMessageLength(st), 0);
         outputBuffer_.assign(output_->getMessageLength(st), 0);
     }
     ~RowReader() {
-        try {
-            if (statement_.object)
-                statement_->free(st_);
-            statement_.object = nullptr;
-        } catch (const FbException&) {
-            // Held releases it.
-        }
+        statement_.Finish([&](Firebird::IStatement* statement) { statement->free(st_); });
     }
     RowReader(const RowReader&) = delete;
     RowReader& operator=(const RowReader&) = delete;
@@ -252,12 +218,12 @@ public:
     // False when no row has the key.
     bool Read(std::int64_t key, PlainRow& row) {
         Put(inputBuffer_.data(), key_, static_cast<ISC_LONG>(key));
-        Held<Firebird::IResultSet> cursor;
-        cursor.object = statement_->openCursor(st_, transaction_, input_.object,
-                                               inputBuffer_.data(), output_.object, 0);
+        Handle<Firebird::IResultSet> cursor;
+        cursor.Reset(statement_->openCursor(st_, transaction_, input_.get(), inputBuffer_.data(),
+                                            output_.get(), 0));
         bool found = cursor->fetchNext(st_, outputBuffer_.data()) == Firebird::IStatus::RESULT_OK;
         cursor->close(st_);
-        cursor.object = nullptr;
+        cursor.Take();
         if (!found)
             return false;
         const unsigned char* at = outputBuffer_.data();
@@ -274,9 +240,9 @@ public:
 private:
     Firebird::ITransaction* transaction_;
     ThrowStatusWrapper* st_;
-    Held<Firebird::IStatement> statement_;
-    Held<Firebird::IMessageMetadata> input_;
-    Held<Firebird::IMessageMetadata> output_;
+    Handle<Firebird::IStatement> statement_;
+    Handle<Firebird::IMessageMetadata> input_;
+    Handle<Firebird::IMessageMetadata> output_;
     Slot key_;
     std::vector<Slot> columns_;
     std::vector<unsigned char> inputBuffer_;
@@ -295,11 +261,11 @@ const unsigned char kWriteTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read
 std::vector<PlainRow> ReadTargets(Firebird::IAttachment* attachment, ThrowStatusWrapper* st,
                                   std::vector<TargetRow>& targets, bool choose,
                                   std::int64_t rows = 0, std::int64_t changes = 0) {
-    Held<Firebird::ITransaction> transaction;
-    transaction.object = attachment->startTransaction(st, sizeof kReadTpb, kReadTpb);
+    Handle<Firebird::ITransaction> transaction;
+    transaction.Reset(attachment->startTransaction(st, sizeof kReadTpb, kReadTpb));
     std::vector<PlainRow> found;
     {
-        RowReader reader(attachment, transaction.object, st);
+        RowReader reader(attachment, transaction.get(), st);
         if (choose) {
             std::int64_t stride = rows / changes;
             targets.clear();
@@ -328,7 +294,7 @@ std::vector<PlainRow> ReadTargets(Firebird::IAttachment* attachment, ThrowStatus
         }
     }
     transaction->commit(st);
-    transaction.object = nullptr;
+    transaction.Take();
     return found;
 }
 
@@ -336,14 +302,13 @@ std::vector<PlainRow> ReadTargets(Firebird::IAttachment* attachment, ThrowStatus
 void ChooseOrCheckTargets(const std::string& database, std::vector<TargetRow>& targets, bool choose,
                           std::int64_t rows, std::int64_t changes) {
     Firebird::IMaster* master = ClientMaster();
-    StatusHolder status(master);
-    ThrowStatusWrapper st(status.status);
+    fbdrv::Status status(master);
+    ThrowStatusWrapper& st = *status.get();
     try {
-        Held<Firebird::IAttachment> attachment;
-        Attach(master, &st, database, attachment);
-        ReadTargets(attachment.object, &st, targets, choose, rows, changes);
+        Handle<Firebird::IAttachment> attachment = Attach(master, &st, database);
+        ReadTargets(attachment.get(), &st, targets, choose, rows, changes);
         attachment->detach(&st);
-        attachment.object = nullptr;
+        attachment.Take();
     } catch (const FbException& error) {
         throw std::runtime_error("reading the rows to change: " + ErrorText(error));
     }
@@ -356,33 +321,32 @@ void ChooseOrCheckTargets(const std::string& database, std::vector<TargetRow>& t
 // preparing the update (the apply prepares its statement too), every execution and the commit.
 RunTimes PlainUpdate(const std::string& database, std::vector<TargetRow>& targets) {
     Firebird::IMaster* master = ClientMaster();
-    StatusHolder status(master);
-    ThrowStatusWrapper st(status.status);
+    fbdrv::Status status(master);
+    ThrowStatusWrapper& st = *status.get();
     RunTimes times;
     try {
-        Held<Firebird::IAttachment> attachment;
-        Attach(master, &st, database, attachment);
-        std::vector<PlainRow> old = ReadTargets(attachment.object, &st, targets, false);
+        Handle<Firebird::IAttachment> attachment = Attach(master, &st, database);
+        std::vector<PlainRow> old = ReadTargets(attachment.get(), &st, targets, false);
         std::vector<std::string> keywords(targets.size());
         for (std::size_t i = 0; i < targets.size(); ++i)
             keywords[i] = Flipped(targets[i].keyword);
 
-        Held<Firebird::ITransaction> transaction;
-        Held<Firebird::IStatement> statement;
-        Held<Firebird::IMessageMetadata> input;
+        Handle<Firebird::ITransaction> transaction;
+        Handle<Firebird::IStatement> statement;
+        Handle<Firebird::IMessageMetadata> input;
         std::size_t missed = 0;
 
         Stopwatch watch;
         CpuStopwatch cpu;
-        transaction.object = attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb);
-        statement.object = attachment->prepare(
-            &st, transaction.object, 0,
+        transaction.Reset(attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb));
+        statement.Reset(attachment->prepare(
+            &st, transaction.get(), 0,
             "update \"KEY_WORDS\" set \"KEY_WORD\" = ? where \"KEYWORD_NO\" = ? and \"ID\" = ? "
             "and \"KEY_WORD\" = ? and \"USER_NAME\" = ? and \"TS\" = ?",
-            3, Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        input.object = statement->getInputMetadata(&st);
+            3, Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        input.Reset(statement->getInputMetadata(&st));
         std::vector<Slot> slots =
-            SlotsOf(input.object, &st,
+            SlotsOf(input.get(), &st,
                     {SQL_VARYING, SQL_LONG, SQL_LONG, SQL_VARYING, SQL_VARYING, SQL_TIMESTAMP},
                     "parameters of the update");
         std::vector<unsigned char> buffer(input->getMessageLength(&st), 0);
@@ -395,19 +359,19 @@ RunTimes PlainUpdate(const std::string& database, std::vector<TargetRow>& target
             PutText(message, slots[3], row.keyword);
             PutText(message, slots[4], row.userName);
             Put(message, slots[5], row.stamp);
-            statement->execute(&st, transaction.object, input.object, message, nullptr, nullptr);
+            statement->execute(&st, transaction.get(), input.get(), message, nullptr, nullptr);
             if (statement->getAffectedRecords(&st) != 1)
                 ++missed;
         }
         transaction->commit(&st);
-        transaction.object = nullptr;
+        transaction.Take();
         times.seconds = watch.Seconds();
         times.cpuSeconds = cpu.Seconds();
 
         statement->free(&st);
-        statement.object = nullptr;
+        statement.Take();
         attachment->detach(&st);
-        attachment.object = nullptr;
+        attachment.Take();
         if (missed)
             throw std::runtime_error("the plain update missed " + std::to_string(missed) + " rows");
     } catch (const FbException& error) {
@@ -520,31 +484,30 @@ std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int6
     std::vector<TargetRow> targets;
     ChooseOrCheckTargets(database, targets, true, rows, 1);
     Firebird::IMaster* master = ClientMaster();
-    StatusHolder status(master);
-    ThrowStatusWrapper st(status.status);
+    fbdrv::Status status(master);
+    ThrowStatusWrapper& st = *status.get();
     std::vector<double> seconds;
     try {
-        Held<Firebird::IAttachment> attachment;
-        Attach(master, &st, database, attachment);
-        const PlainRow row = ReadTargets(attachment.object, &st, targets, false).at(0);
+        Handle<Firebird::IAttachment> attachment = Attach(master, &st, database);
+        const PlainRow row = ReadTargets(attachment.get(), &st, targets, false).at(0);
 
         // Prepared once, as the data layer keeps its prepared statements.
-        Held<Firebird::IStatement> statement;
+        Handle<Firebird::IStatement> statement;
         {
-            Held<Firebird::ITransaction> transaction;
-            transaction.object = attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb);
-            statement.object = attachment->prepare(
-                &st, transaction.object, 0,
+            Handle<Firebird::ITransaction> transaction;
+            transaction.Reset(attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb));
+            statement.Reset(attachment->prepare(
+                &st, transaction.get(), 0,
                 "update \"KEY_WORDS\" set \"KEY_WORD\" = ? where \"KEYWORD_NO\" = ? and \"ID\" = "
                 "? and \"KEY_WORD\" = ? and \"USER_NAME\" = ? and \"TS\" = ?",
-                3, Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+                3, Firebird::IStatement::PREPARE_PREFETCH_METADATA));
             transaction->commit(&st);
-            transaction.object = nullptr;
+            transaction.Take();
         }
-        Held<Firebird::IMessageMetadata> input;
-        input.object = statement->getInputMetadata(&st);
+        Handle<Firebird::IMessageMetadata> input;
+        input.Reset(statement->getInputMetadata(&st));
         std::vector<Slot> slots =
-            SlotsOf(input.object, &st,
+            SlotsOf(input.get(), &st,
                     {SQL_VARYING, SQL_LONG, SQL_LONG, SQL_VARYING, SQL_VARYING, SQL_TIMESTAMP},
                     "parameters of the update");
         std::vector<unsigned char> buffer(input->getMessageLength(&st), 0);
@@ -562,12 +525,12 @@ std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int6
 
             // Timed: the transaction, the update and the commit.
             Stopwatch watch;
-            Held<Firebird::ITransaction> transaction;
-            transaction.object = attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb);
-            statement->execute(&st, transaction.object, input.object, message, nullptr, nullptr);
+            Handle<Firebird::ITransaction> transaction;
+            transaction.Reset(attachment->startTransaction(&st, sizeof kWriteTpb, kWriteTpb));
+            statement->execute(&st, transaction.get(), input.get(), message, nullptr, nullptr);
             ISC_UINT64 affected = statement->getAffectedRecords(&st);
             transaction->commit(&st);
-            transaction.object = nullptr;
+            transaction.Take();
             seconds.push_back(watch.Seconds());
 
             if (affected != 1)
@@ -576,9 +539,9 @@ std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int6
             target.keyword = keyword;
         }
         statement->free(&st);
-        statement.object = nullptr;
+        statement.Take();
         attachment->detach(&st);
-        attachment.object = nullptr;
+        attachment.Take();
     } catch (const FbException& error) {
         throw std::runtime_error("plain single-row update: " + ErrorText(error));
     }

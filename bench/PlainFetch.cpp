@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 
 #include <FirebirdClient.h>
+#include <FirebirdHandle.h>
 
 #include <firebird/Interface.h>
 
@@ -30,6 +31,7 @@ Firebird::IMaster* ClientMaster() {
 
 namespace {
 
+using fbdrv::Handle;
 using Firebird::FbException;
 using Firebird::ThrowStatusWrapper;
 
@@ -40,46 +42,37 @@ struct Column {
     unsigned nullOffset = 0;
 };
 
-std::string ErrorText(Firebird::IUtil* util, const FbException& error) {
-    char text[2048] = {};
-    util->formatStatus(text, sizeof text - 1, error.getStatus());
-    return text;
-}
-
 } // namespace
 
 PlainFetchResult PlainFetch(const std::string& database, const std::string& table) {
     Firebird::IMaster* master = ClientMaster();
     Firebird::IUtil* util = master->getUtilInterface();
     Firebird::IProvider* provider = master->getDispatcher();
-    Firebird::IStatus* status = master->getStatus();
-    ThrowStatusWrapper st(status);
+    fbdrv::Status status(master);
+    ThrowStatusWrapper& st = *status.get();
 
     PlainFetchResult result;
-    Firebird::IXpbBuilder* dpb = nullptr;
-    Firebird::IAttachment* attachment = nullptr;
-    Firebird::ITransaction* transaction = nullptr;
-    Firebird::IStatement* statement = nullptr;
-    Firebird::IMessageMetadata* meta = nullptr;
-    Firebird::IResultSet* cursor = nullptr;
     try {
-        dpb = util->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
+        Handle<Firebird::IXpbBuilder> dpb(
+            util->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0));
         dpb->insertTag(&st, isc_dpb_utf8_filename);
         dpb->insertString(&st, isc_dpb_user_name, "SYSDBA");
         dpb->insertInt(&st, isc_dpb_sql_dialect, 3);
 
         Stopwatch watch;
-        attachment = provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st),
-                                              dpb->getBuffer(&st));
+        Handle<Firebird::IAttachment> attachment(provider->attachDatabase(
+            &st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st)));
 
         const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
                                      isc_tpb_rec_version, isc_tpb_wait};
-        transaction = attachment->startTransaction(&st, sizeof tpb, tpb);
+        Handle<Firebird::ITransaction> transaction(
+            attachment->startTransaction(&st, sizeof tpb, tpb));
 
         std::string sql = " select * from \"" + table + "\"";
-        statement = attachment->prepare(&st, transaction, 0, sql.c_str(), 3,
-                                        Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        meta = statement->getOutputMetadata(&st);
+        Handle<Firebird::IStatement> statement(
+            attachment->prepare(&st, transaction.get(), 0, sql.c_str(), 3,
+                                Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        Handle<Firebird::IMessageMetadata> meta(statement->getOutputMetadata(&st));
         std::vector<Column> columns(meta->getCount(&st));
         for (unsigned i = 0; i < columns.size(); ++i) {
             columns[i].type = meta->getType(&st, i) & ~1u;
@@ -88,7 +81,8 @@ PlainFetchResult PlainFetch(const std::string& database, const std::string& tabl
             columns[i].nullOffset = meta->getNullOffset(&st, i);
         }
         std::vector<unsigned char> buffer(meta->getMessageLength(&st));
-        cursor = statement->openCursor(&st, transaction, nullptr, nullptr, meta, 0);
+        Handle<Firebird::IResultSet> cursor(
+            statement->openCursor(&st, transaction.get(), nullptr, nullptr, meta.get(), 0));
 
         std::int64_t rows = 0;
         std::int64_t payload = 0;
@@ -110,36 +104,18 @@ PlainFetchResult PlainFetch(const std::string& database, const std::string& tabl
             }
         }
         cursor->close(&st);
-        cursor = nullptr;
+        cursor.Take();
         statement->free(&st);
-        statement = nullptr;
+        statement.Take();
         transaction->commit(&st);
-        transaction = nullptr;
+        transaction.Take();
         attachment->detach(&st);
-        attachment = nullptr;
+        attachment.Take();
         result.seconds = watch.Seconds();
         result.rows = rows;
         result.payloadBytes = payload;
-
-        meta->release();
-        dpb->dispose();
-        status->dispose();
     } catch (const FbException& error) {
-        std::string text = ErrorText(util, error);
-        if (cursor)
-            cursor->release();
-        if (meta)
-            meta->release();
-        if (statement)
-            statement->release();
-        if (transaction)
-            transaction->release();
-        if (attachment)
-            attachment->release();
-        if (dpb)
-            dpb->dispose();
-        status->dispose();
-        throw std::runtime_error("plain fetch: " + text);
+        throw std::runtime_error("plain fetch: " + fbdrv::StatusText(util, error.getStatus()));
     }
     return result;
 }

@@ -4,6 +4,7 @@
 #include "DriverRegistry.h"
 #include "Errors.h"
 #include "ProfileFile.h"
+#include "ScopeExit.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,9 +19,8 @@ constexpr const char* kNoTransaction = "有効なトランザクションがあ�
 constexpr const char* kTransactionActive = "トランザクションが既にアクティブです";
 constexpr std::size_t kStatementCacheSize = 64;
 
-TConnectionUi& Ui() {
-    static TConnectionUi ui;
-    return ui;
+const TUserInterface& Ui() {
+    return UserInterface();
 }
 
 // The default profile file: $SORVANTO_CONNECTIONS_FILE, or connections.ini beside the program.
@@ -65,10 +65,6 @@ private:
     bool shown_;
 };
 } // namespace
-
-void SetConnectionUi(TConnectionUi ui) {
-    Ui() = std::move(ui);
-}
 
 // ---------------------------------------------------------------------------------------------
 // TCustomConnection
@@ -551,13 +547,10 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
     EnsureOpen();
     BusyPointer busy(SQLHourGlass);
     state_ = TConnectionState::csStateExecuting;
-    struct RestoreState {
-        TSQLConnection& c;
-        ~RestoreState() {
-            if (c.attachment_)
-                c.state_ = TConnectionState::csStateOpen;
-        }
-    } restore{*this};
+    TScopeExit restore([this] {
+        if (attachment_)
+            state_ = TConnectionState::csStateOpen;
+    });
 
     return WatchAttachment([&]() -> std::uint64_t {
         // Only a text with a colon can hold a named marker.

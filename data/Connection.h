@@ -3,6 +3,7 @@
 #include "Component.h"
 #include "FirebirdDriver.h"
 #include "ParamList.h"
+#include "UserInterface.h"
 #include "Value.h"
 
 #include <cstdint>
@@ -101,16 +102,12 @@ private:
     std::vector<std::string> paramNames_;
 };
 
-// The user interface's share in opening a connection: the busy pointer and the login dialog.
-struct TConnectionUi {
-    std::function<void()> showBusyPointer;
-    std::function<void()> restoreBusyPointer;
-    // Shows the login dialog; returns false when the operator cancels it.
-    std::function<bool(const std::string& connectionName, std::string& userName,
-                       std::string& password)>
-        loginDialog;
-};
-void SetConnectionUi(TConnectionUi ui);
+// The user interface's share in opening a connection (the busy pointer and the login dialog) is
+// part of the program's one user interface.
+using TConnectionUi = TUserInterface;
+inline void SetConnectionUi(TConnectionUi ui) {
+    SetUserInterface(std::move(ui));
+}
 
 // One attachment to a Firebird database, opened from its parameter list and its driver's
 // defaults.

@@ -1,7 +1,6 @@
 #include "Errors.h"
 
 #include <array>
-#include <cstdio>
 #include <string_view>
 
 namespace sorvanto {
@@ -54,19 +53,11 @@ std::string ErrorCodeToString(int errorCode) {
     return "Error Code:  " + std::to_string(errorCode);
 }
 
-namespace {
-void (*g_exceptionDisplay)(const std::exception&) = nullptr;
-} // namespace
-
-void SetApplicationExceptionDisplay(void (*display)(const std::exception&)) {
-    g_exceptionDisplay = display;
-}
-
-void ShowApplicationException(const std::exception& error) {
-    if (g_exceptionDisplay)
-        g_exceptionDisplay(error);
-    else
-        std::fprintf(stderr, "%s\n", error.what());
+void RaiseDriverCode(int errorCode, const std::string& detail) {
+    std::string message = ErrorCodeToString(errorCode);
+    if (!detail.empty())
+        message += ": " + detail;
+    throw TDriverError(errorCode, std::move(message));
 }
 
 std::string ComponentMessage(const std::string& componentName, const std::string& message) {

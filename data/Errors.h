@@ -64,11 +64,6 @@ private:
     int previousError_;
 };
 
-// Shows a failure that a handler could not let escape (the application installs its error box;
-// without one it goes to the standard error stream).
-void ShowApplicationException(const std::exception& error);
-void SetApplicationExceptionDisplay(void (*display)(const std::exception&));
-
 // The text of a driver error code, used when the driver supplies no text of its own.
 std::string ErrorCodeToString(int errorCode);
 
@@ -78,15 +73,23 @@ std::string ComponentMessage(const std::string& componentName, const std::string
 // Driver error codes the data layer itself raises.
 namespace DriverCode {
 inline constexpr int None = 0;
+inline constexpr int Closed = 4; // the connection, statement or reader is already closed
 inline constexpr int NotSupported = 5;
+inline constexpr int InvalidType = 7;
+inline constexpr int InvalidOrdinal = 8;
 inline constexpr int InvalidParameter = 9;
 inline constexpr int EndOfData = 10;
 inline constexpr int InvalidUserOrPassword = 12;
+inline constexpr int InvalidLength = 14;
 inline constexpr int ConnectFailed = 21;
 inline constexpr int DriverInitFailed = 22;
 inline constexpr int InvalidArgument = 29;
 inline constexpr int NoData = 100;
 inline constexpr int VendorError = 101;
 } // namespace DriverCode
+
+// Raises TDriverError with the code and its text; with detail, the text is followed by ": " and
+// the detail.
+[[noreturn]] void RaiseDriverCode(int errorCode, const std::string& detail = {});
 
 } // namespace sorvanto

@@ -3,6 +3,7 @@
 #include "DrivePaths.h"
 #include "Errors.h"
 #include "FirebirdClient.h"
+#include "FirebirdHandle.h"
 
 #include <firebird/Interface.h>
 
@@ -19,31 +20,14 @@ using Firebird::ThrowStatusWrapper;
 
 namespace fbdrv {
 
-// Owns an IStatus for the calls of one object.
-class Status {
-public:
-    explicit Status(Firebird::IMaster* master) : status_(master->getStatus()), wrapper_(status_) {}
-    ~Status() { status_->dispose(); }
-    Status(const Status&) = delete;
-    Status& operator=(const Status&) = delete;
-    ThrowStatusWrapper* operator&() { return &wrapper_; }
-    ThrowStatusWrapper* get() { return &wrapper_; }
-
-private:
-    Firebird::IStatus* status_;
-    ThrowStatusWrapper wrapper_;
-};
-
 // The one place where an error of the client library becomes a TDriverError.
 [[noreturn]] void RaiseDriverError(Firebird::IUtil* util, const FbException& error) {
     Firebird::IStatus* status = error.getStatus();
-    char text[4096] = {};
-    util->formatStatus(text, sizeof text - 1, status);
     const intptr_t* errors = status->getErrors();
     int code = DriverCode::VendorError;
     if (errors && errors[0] == isc_arg_gds && errors[1] != 0)
         code = static_cast<int>(errors[1]);
-    std::string message = text;
+    std::string message = StatusText(util, status);
     if (message.empty())
         message = "ドライバ エラー : " + ErrorCodeToString(code);
     throw TDriverError(code, std::move(message));
@@ -91,10 +75,11 @@ bool IsDatabaseFileError(int errorCode) noexcept {
 namespace fbdrv {
 
 [[noreturn]] void RaiseClosed() {
-    throw TDriverError(4, ErrorCodeToString(4));
+    RaiseDriverCode(DriverCode::Closed);
 }
 
-template <typename F> auto Guarded(Firebird::IUtil* util, F&& call) -> decltype(call()) {
+// Calls the client library; an error it raises comes out as a TDriverError.
+template <typename F> auto CallClient(Firebird::IUtil* util, F&& call) -> decltype(call()) {
     try {
         return call();
     } catch (const FbException& error) {
@@ -111,7 +96,7 @@ struct Child {
 
 struct AttachmentState {
     Client* client = nullptr;
-    Firebird::IAttachment* attachment = nullptr;
+    Handle<Firebird::IAttachment> attachment;
     std::unique_ptr<Status> status;
     int dialect = 3;
     bool wideText = false;
@@ -135,21 +120,13 @@ struct AttachmentState {
                     child->ReleaseForClose();
         }
         children.clear();
-        if (!attachment)
-            return;
-        try {
-            attachment->detach(status->get());
-            attachment = nullptr;
-        } catch (const FbException&) {
-            attachment->release();
-            attachment = nullptr;
-        }
+        attachment.Finish([&](Firebird::IAttachment* a) { a->detach(status->get()); });
     }
 };
 
 struct TransactionState : Child {
     std::shared_ptr<AttachmentState> owner;
-    Firebird::ITransaction* transaction = nullptr;
+    Handle<Firebird::ITransaction> transaction;
     bool retained = false;
 
     TransactionState() { order = 2; }
@@ -159,19 +136,12 @@ struct TransactionState : Child {
             owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (!transaction)
-            return;
-        try {
-            transaction->rollback(owner->status->get());
-        } catch (const FbException&) {
-            transaction->release();
-        }
-        transaction = nullptr;
+        transaction.Finish([&](Firebird::ITransaction* t) { t->rollback(owner->status->get()); });
     }
     Firebird::ITransaction* Live() const {
         if (!transaction || !owner->attachment)
             RaiseClosed();
-        return transaction;
+        return transaction.get();
     }
 };
 
@@ -204,12 +174,12 @@ std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta,
 
 struct StatementState : Child {
     std::shared_ptr<AttachmentState> owner;
-    Firebird::IStatement* statement = nullptr;
+    Handle<Firebird::IStatement> statement;
     std::string text;
-    Firebird::IMessageMetadata* declaredInput = nullptr;
+    Handle<Firebird::IMessageMetadata> declaredInput;
     std::vector<MessageField> declared;
     // The input message built for the last parameter kinds; rebuilt only when they change.
-    Firebird::IMessageMetadata* input = nullptr;
+    Handle<Firebird::IMessageMetadata> input;
     std::vector<MessageField> inputFields;
     std::vector<unsigned char> inputBuffer;
     bool returnsRows = false;
@@ -221,24 +191,14 @@ struct StatementState : Child {
             owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (input)
-            input->release();
-        if (declaredInput)
-            declaredInput->release();
-        input = declaredInput = nullptr;
-        if (!statement)
-            return;
-        try {
-            statement->free(owner->status->get());
-        } catch (const FbException&) {
-            statement->release();
-        }
-        statement = nullptr;
+        input.Reset();
+        declaredInput.Reset();
+        statement.Finish([&](Firebird::IStatement* st) { st->free(owner->status->get()); });
     }
     Firebird::IStatement* Live() const {
         if (!statement || !owner->attachment)
             RaiseClosed();
-        return statement;
+        return statement.get();
     }
 };
 
@@ -345,7 +305,7 @@ ISC_TIME EncodeTime(Firebird::IUtil* util, const TSQLTime& t) {
 ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_view bytes) {
     ThrowStatusWrapper* st = s.owner->status->get();
     ISC_QUAD id{};
-    Firebird::IBlob* blob = s.owner->attachment->createBlob(st, tra, &id, 0, nullptr);
+    Handle<Firebird::IBlob> blob(s.owner->attachment->createBlob(st, tra, &id, 0, nullptr));
     try {
         constexpr size_t kSegment = 32768;
         for (size_t pos = 0; pos < bytes.size(); pos += kSegment) {
@@ -353,12 +313,9 @@ ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_v
             blob->putSegment(st, static_cast<unsigned>(n), bytes.data() + pos);
         }
         blob->close(st);
+        blob.Take();
     } catch (...) {
-        try {
-            blob->cancel(st);
-        } catch (const FbException&) {
-            blob->release();
-        }
+        blob.Finish([&](Firebird::IBlob* b) { b->cancel(st); });
         throw;
     }
     return id;
@@ -370,43 +327,32 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
     ThrowStatusWrapper* st = s.owner->status->get();
     Firebird::IUtil* util = s.owner->util();
     if (params.size() != s.declared.size())
-        throw TDriverError(DriverCode::InvalidParameter,
-                           ErrorCodeToString(DriverCode::InvalidParameter) + ": " +
-                               std::to_string(params.size()) + " / " +
-                               std::to_string(s.declared.size()));
+        RaiseDriverCode(DriverCode::InvalidParameter,
+                        std::to_string(params.size()) + " / " + std::to_string(s.declared.size()));
     if (params.empty())
         return nullptr;
 
     std::vector<MessageField> wanted(params.size());
-    bool reuse = s.input != nullptr;
+    bool reuse = static_cast<bool>(s.input);
     for (size_t i = 0; i < params.size(); ++i) {
         wanted[i] = ParameterField(params[i], s.declared[i]);
         if (reuse && !SameShape(wanted[i], s.inputFields[i]))
             reuse = false;
     }
     if (!reuse) {
-        Firebird::IMetadataBuilder* builder = s.declaredInput->getBuilder(st);
-        try {
-            for (unsigned i = 0; i < wanted.size(); ++i) {
-                builder->setType(st, i, wanted[i].type | 1u);
-                builder->setSubType(st, i, wanted[i].subType);
-                builder->setLength(st, i, wanted[i].length);
-                builder->setScale(st, i, wanted[i].scale);
-                builder->setCharSet(st, i, wanted[i].charSet);
-            }
-            Firebird::IMessageMetadata* meta = builder->getMetadata(st);
-            builder->release();
-            builder = nullptr;
-            if (s.input)
-                s.input->release();
-            s.input = meta;
-            s.inputFields = DescribeMessage(meta, st);
-            s.inputBuffer.assign(meta->getMessageLength(st), 0);
-        } catch (...) {
-            if (builder)
-                builder->release();
-            throw;
+        Handle<Firebird::IMetadataBuilder> builder(s.declaredInput->getBuilder(st));
+        for (unsigned i = 0; i < wanted.size(); ++i) {
+            builder->setType(st, i, wanted[i].type | 1u);
+            builder->setSubType(st, i, wanted[i].subType);
+            builder->setLength(st, i, wanted[i].length);
+            builder->setScale(st, i, wanted[i].scale);
+            builder->setCharSet(st, i, wanted[i].charSet);
         }
+        Firebird::IMessageMetadata* meta = builder->getMetadata(st);
+        builder.Reset();
+        s.input.Reset(meta);
+        s.inputFields = DescribeMessage(meta, st);
+        s.inputBuffer.assign(meta->getMessageLength(st), 0);
     }
 
     unsigned char* buffer = s.inputBuffer.data();
@@ -421,7 +367,7 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
                 return;
             }
             if (bytes.size() > f.length)
-                throw TDriverError(14, ErrorCodeToString(14));
+                RaiseDriverCode(DriverCode::InvalidLength);
             Store<ISC_USHORT>(at, static_cast<ISC_USHORT>(bytes.size()));
             std::memcpy(at + sizeof(ISC_USHORT), bytes.data(), bytes.size());
         };
@@ -449,15 +395,15 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
             },
             value);
     }
-    return s.input;
+    return s.input.get();
 }
 } // namespace
 
 struct ReaderState : Child {
     std::shared_ptr<StatementState> statement;
     std::shared_ptr<TransactionState> transaction;
-    Firebird::IResultSet* cursor = nullptr;
-    Firebird::IMessageMetadata* output = nullptr;
+    Handle<Firebird::IResultSet> cursor;
+    Handle<Firebird::IMessageMetadata> output;
     std::vector<MessageField> fields;
     std::vector<TDrvColumnDesc> columns;
     std::vector<unsigned char> buffer;
@@ -470,17 +416,10 @@ struct ReaderState : Child {
             statement->owner->Unregister(this);
     }
     void ReleaseForClose() noexcept override {
-        if (output)
-            output->release();
-        output = nullptr;
+        output.Reset();
         if (!cursor)
             return;
-        try {
-            cursor->close(statement->owner->status->get());
-        } catch (const FbException&) {
-            cursor->release();
-        }
-        cursor = nullptr;
+        cursor.Finish([&](Firebird::IResultSet* c) { c->close(statement->owner->status->get()); });
         onRow = false;
     }
     AttachmentState& owner() const { return *statement->owner; }
@@ -497,13 +436,13 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     auto s = std::make_shared<StatementState>();
     s->owner = owner;
     s->text = std::string(sql);
-    Guarded(a.util(), [&] {
+    CallClient(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
-        s->statement = a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
-                                             s->text.c_str(), static_cast<unsigned>(a.dialect),
-                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        s->declaredInput = s->statement->getInputMetadata(st);
-        s->declared = DescribeMessage(s->declaredInput, st);
+        s->statement.Reset(a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
+                                                 s->text.c_str(), static_cast<unsigned>(a.dialect),
+                                                 Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        s->declaredInput.Reset(s->statement->getInputMetadata(st));
+        s->declared = DescribeMessage(s->declaredInput.get(), st);
         s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
     });
     a.Register(s.get());
@@ -521,27 +460,21 @@ const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentSta
                           " join RDB$FIELDS f on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE"
                           " where rf.RDB$RELATION_NAME = ? and f.RDB$COMPUTED_BLR is not null");
     std::set<std::string> names;
-    Guarded(owner->util(), [&] {
+    CallClient(owner->util(), [&] {
         ThrowStatusWrapper* st = owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(*s, tra, {relation});
-        Firebird::IMessageMetadata* output = s->statement->getOutputMetadata(st);
-        std::unique_ptr<Firebird::IMessageMetadata, void (*)(Firebird::IMessageMetadata*)>
-            outputOwner(output, [](Firebird::IMessageMetadata* m) { m->release(); });
-        std::vector<MessageField> fields = DescribeMessage(output, st);
+        Handle<Firebird::IMessageMetadata> output(s->statement->getOutputMetadata(st));
+        std::vector<MessageField> fields = DescribeMessage(output.get(), st);
         std::vector<unsigned char> buffer(output->getMessageLength(st));
-        Firebird::IResultSet* cursor =
-            s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output, 0);
-        try {
-            while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
-                const unsigned char* at = buffer.data() + fields[0].offset;
-                names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
-                              Load<ISC_USHORT>(at));
-            }
-            cursor->close(st);
-        } catch (...) {
-            cursor->release();
-            throw;
+        Handle<Firebird::IResultSet> cursor(
+            s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output.get(), 0));
+        while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
+            const unsigned char* at = buffer.data() + fields[0].offset;
+            names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
+                          Load<ISC_USHORT>(at));
         }
+        cursor->close(st);
+        cursor.Take();
     });
     return owner->computedColumns.emplace(relation, std::move(names)).first->second;
 }
@@ -558,19 +491,19 @@ TDrvTransaction::TDrvTransaction(std::unique_ptr<Impl> impl) : impl_(std::move(i
 TDrvTransaction::~TDrvTransaction() = default;
 
 bool TDrvTransaction::Active() const noexcept {
-    return impl_->state->transaction != nullptr && impl_->state->owner->attachment != nullptr;
+    return impl_->state->transaction && impl_->state->owner->attachment;
 }
 
 void TDrvTransaction::Commit() {
     TransactionState& s = *impl_->state;
     Firebird::ITransaction* tra = s.Live();
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         if (s.owner->commitRetain) {
             tra->commitRetaining(s.owner->status->get());
             s.retained = true;
         } else {
             tra->commit(s.owner->status->get());
-            s.transaction = nullptr;
+            s.transaction.Take();
         }
     });
 }
@@ -578,9 +511,9 @@ void TDrvTransaction::Commit() {
 void TDrvTransaction::Rollback() {
     TransactionState& s = *impl_->state;
     Firebird::ITransaction* tra = s.Live();
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         tra->rollback(s.owner->status->get());
-        s.transaction = nullptr;
+        s.transaction.Take();
     });
 }
 
@@ -608,12 +541,12 @@ bool TDrvReader::Next() {
     ReaderState& s = *impl_->state;
     if (!s.cursor || !s.owner().attachment)
         return false;
-    return Guarded(s.owner().util(), [&] {
+    return CallClient(s.owner().util(), [&] {
         int rc = s.cursor->fetchNext(s.owner().status->get(), s.buffer.data());
         s.onRow = rc == Firebird::IStatus::RESULT_OK;
         if (!s.onRow) {
             s.cursor->close(s.owner().status->get());
-            s.cursor = nullptr;
+            s.cursor.Take();
         }
         return s.onRow;
     });
@@ -622,9 +555,9 @@ bool TDrvReader::Next() {
 namespace {
 const MessageField& FieldOf(const ReaderState& s, int column) {
     if (!s.onRow)
-        throw TDriverError(DriverCode::EndOfData, ErrorCodeToString(DriverCode::EndOfData));
+        RaiseDriverCode(DriverCode::EndOfData);
     if (column < 0 || column >= static_cast<int>(s.fields.size()))
-        throw TDriverError(8, ErrorCodeToString(8));
+        RaiseDriverCode(DriverCode::InvalidOrdinal);
     return s.fields[static_cast<size_t>(column)];
 }
 
@@ -663,7 +596,7 @@ std::int64_t TDrvReader::GetInt64(int column) const {
     case SQL_D_FLOAT:
         return static_cast<std::int64_t>(Load<double>(at));
     default:
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     }
 }
 
@@ -690,7 +623,7 @@ std::string_view TDrvReader::GetBytes(int column) const {
     if (f.type == SQL_VARYING)
         return {at + sizeof(ISC_USHORT), Load<ISC_USHORT>(s.buffer.data() + f.offset)};
     if (f.type != SQL_TEXT)
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     std::string_view text(at, f.length);
     if (f.charSet == kCharSetOctets)
         return text;
@@ -721,7 +654,7 @@ TSQLDate TDrvReader::GetDate(int column) const {
     else if (f.type == SQL_TIMESTAMP)
         date = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_date;
     else
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     unsigned y, m, d;
     s.owner().util()->decodeDate(date, &y, &m, &d);
     return TSQLDate{int(y), int(m), int(d)};
@@ -736,7 +669,7 @@ TSQLTime TDrvReader::GetTime(int column) const {
     else if (f.type == SQL_TIMESTAMP)
         time = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_time;
     else
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     unsigned h, m, sec, frac;
     s.owner().util()->decodeTime(time, &h, &m, &sec, &frac);
     return TSQLTime{int(h), int(m), int(sec), int(frac)};
@@ -753,25 +686,20 @@ namespace {
 Firebird::IBlob* OpenBlob(const ReaderState& s, int column) {
     const MessageField& f = FieldOf(s, column);
     if (f.type != SQL_BLOB)
-        throw TDriverError(7, ErrorCodeToString(7));
+        RaiseDriverCode(DriverCode::InvalidType);
     if (!s.transaction->transaction)
         RaiseClosed();
     ISC_QUAD id = Load<ISC_QUAD>(s.buffer.data() + f.offset);
-    return s.owner().attachment->openBlob(s.owner().status->get(), s.transaction->transaction, &id,
-                                          0, nullptr);
+    return s.owner().attachment->openBlob(s.owner().status->get(), s.transaction->transaction.get(),
+                                          &id, 0, nullptr);
 }
 
+// Closes a blob that was opened for reading, whether the reading succeeded or not.
 struct BlobCloser {
-    Firebird::IBlob* blob;
+    Handle<Firebird::IBlob> blob;
     ThrowStatusWrapper* st;
     ~BlobCloser() {
-        if (!blob)
-            return;
-        try {
-            blob->close(st);
-        } catch (const FbException&) {
-            blob->release();
-        }
+        blob.Finish([&](Firebird::IBlob* b) { b->close(st); });
     }
 };
 } // namespace
@@ -780,9 +708,9 @@ void TDrvReader::AppendBlob(int column, std::string& out) const {
     const ReaderState& s = *impl_->state;
     if (IsNull(column))
         return;
-    Guarded(s.owner().util(), [&] {
+    CallClient(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
-        BlobCloser closer{OpenBlob(s, column), st};
+        BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         char chunk[65535];
         for (;;) {
             unsigned got = 0;
@@ -804,9 +732,9 @@ std::int64_t TDrvReader::GetBlobLength(int column) const {
     const ReaderState& s = *impl_->state;
     if (IsNull(column))
         return 0;
-    return Guarded(s.owner().util(), [&] {
+    return CallClient(s.owner().util(), [&] {
         ThrowStatusWrapper* st = s.owner().status->get();
-        BlobCloser closer{OpenBlob(s, column), st};
+        BlobCloser closer{Handle<Firebird::IBlob>(OpenBlob(s, column)), st};
         const unsigned char items[] = {isc_info_blob_total_length};
         unsigned char answer[32] = {};
         closer.blob->getInfo(st, sizeof items, items, sizeof answer, answer);
@@ -889,7 +817,7 @@ std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
     StatementState& s = *state_;
     Firebird::IStatement* statement = s.Live();
     Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    return Guarded(s.owner->util(), [&] {
+    return CallClient(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
         statement->execute(st, tra, input, input ? s.inputBuffer.data() : nullptr, nullptr,
@@ -986,18 +914,18 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
     auto reader = std::make_shared<ReaderState>();
     reader->statement = state_;
     reader->transaction = traState;
-    Guarded(s.owner->util(), [&] {
+    CallClient(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
-        reader->output = statement->getOutputMetadata(st);
-        reader->fields = DescribeMessage(reader->output, st);
+        reader->output.Reset(statement->getOutputMetadata(st));
+        reader->fields = DescribeMessage(reader->output.get(), st);
         reader->columns.reserve(reader->fields.size());
         for (unsigned i = 0; i < reader->fields.size(); ++i)
             reader->columns.push_back(
-                DescribeColumn(*s.owner, reader->output, st, i, reader->fields[i]));
+                DescribeColumn(*s.owner, reader->output.get(), st, i, reader->fields[i]));
         reader->buffer.assign(reader->output->getMessageLength(st), 0);
         Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
-        reader->cursor = statement->openCursor(
-            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output, 0);
+        reader->cursor.Reset(statement->openCursor(
+            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output.get(), 0));
     });
     s.owner->Register(reader.get());
     for (TDrvColumnDesc& column : reader->columns)
@@ -1072,35 +1000,29 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
     state->defaultIsolation = ParseIsolation(value("IsolationLevel"));
 
     ThrowStatusWrapper* st = state->status->get();
-    Guarded(client.util, [&] {
-        Firebird::IXpbBuilder* dpb =
-            client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
-        try {
-            dpb->insertTag(st, isc_dpb_utf8_filename);
-            if (properties.IndexOfName("User_Name") >= 0)
-                dpb->insertString(st, isc_dpb_user_name, value("User_Name").c_str());
-            if (properties.IndexOfName("Password") >= 0)
-                dpb->insertString(st, isc_dpb_password, value("Password").c_str());
-            if (std::string role = value("Role"); !role.empty())
-                dpb->insertString(st, isc_dpb_sql_role_name, role.c_str());
-            if (!charSet.empty())
-                dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
-            dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
-            std::string database = MapDatabasePath(value("Database"));
-            if (create) {
-                dpb->insertInt(st, isc_dpb_page_size, 8192);
-                if (std::string set = value("DatabaseCharSet"); !set.empty())
-                    dpb->insertString(st, isc_dpb_set_db_charset, set.c_str());
-                state->attachment = client.provider->createDatabase(
-                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
-            } else {
-                state->attachment = client.provider->attachDatabase(
-                    st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st));
-            }
-            dpb->dispose();
-        } catch (...) {
-            dpb->dispose();
-            throw;
+    CallClient(client.util, [&] {
+        Handle<Firebird::IXpbBuilder> dpb(
+            client.util->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0));
+        dpb->insertTag(st, isc_dpb_utf8_filename);
+        if (properties.IndexOfName("User_Name") >= 0)
+            dpb->insertString(st, isc_dpb_user_name, value("User_Name").c_str());
+        if (properties.IndexOfName("Password") >= 0)
+            dpb->insertString(st, isc_dpb_password, value("Password").c_str());
+        if (std::string role = value("Role"); !role.empty())
+            dpb->insertString(st, isc_dpb_sql_role_name, role.c_str());
+        if (!charSet.empty())
+            dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
+        dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
+        std::string database = MapDatabasePath(value("Database"));
+        if (create) {
+            dpb->insertInt(st, isc_dpb_page_size, 8192);
+            if (std::string set = value("DatabaseCharSet"); !set.empty())
+                dpb->insertString(st, isc_dpb_set_db_charset, set.c_str());
+            state->attachment.Reset(client.provider->createDatabase(
+                st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st)));
+        } else {
+            state->attachment.Reset(client.provider->attachDatabase(
+                st, database.c_str(), dpb->getBufferLength(st), dpb->getBuffer(st)));
         }
     });
     std::unique_ptr<TDrvConnection> connection(new TDrvConnection());
@@ -1118,34 +1040,28 @@ std::unique_ptr<TDrvTransaction> TDrvConnection::BeginTransaction(TDrvIsolation 
         RaiseClosed();
     auto tra = std::make_shared<TransactionState>();
     tra->owner = state_;
-    Guarded(a.util(), [&] {
+    CallClient(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
-        Firebird::IXpbBuilder* tpb =
-            a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0);
-        try {
-            tpb->insertTag(st, isc_tpb_write);
-            if (isolation == TDrvIsolation::RepeatableRead) {
-                tpb->insertTag(st, isc_tpb_concurrency);
-            } else {
-                // The database has no dirty reads: read committed is the nearest level.
-                tpb->insertTag(st, isc_tpb_read_committed);
-                tpb->insertTag(st, isc_tpb_rec_version);
-            }
-            if (a.waitOnLocks) {
-                // A bounded wait: a row held elsewhere fails the statement with the lock
-                // conflict instead of freezing the caller for as long as the other side likes.
-                tpb->insertTag(st, isc_tpb_wait);
-                tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
-            } else {
-                tpb->insertTag(st, isc_tpb_nowait);
-            }
-            tra->transaction =
-                a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st));
-            tpb->dispose();
-        } catch (...) {
-            tpb->dispose();
-            throw;
+        Handle<Firebird::IXpbBuilder> tpb(
+            a.util()->getXpbBuilder(st, Firebird::IXpbBuilder::TPB, nullptr, 0));
+        tpb->insertTag(st, isc_tpb_write);
+        if (isolation == TDrvIsolation::RepeatableRead) {
+            tpb->insertTag(st, isc_tpb_concurrency);
+        } else {
+            // The database has no dirty reads: read committed is the nearest level.
+            tpb->insertTag(st, isc_tpb_read_committed);
+            tpb->insertTag(st, isc_tpb_rec_version);
         }
+        if (a.waitOnLocks) {
+            // A bounded wait: a row held elsewhere fails the statement with the lock
+            // conflict instead of freezing the caller for as long as the other side likes.
+            tpb->insertTag(st, isc_tpb_wait);
+            tpb->insertInt(st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        } else {
+            tpb->insertTag(st, isc_tpb_nowait);
+        }
+        tra->transaction.Reset(
+            a.attachment->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st)));
     });
     a.Register(tra.get());
     auto impl = std::make_unique<TDrvTransaction::Impl>();

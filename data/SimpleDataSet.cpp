@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ParamList.h"
+#include "UserInterface.h"
 
 #include <algorithm>
 
@@ -36,20 +37,14 @@ TSimpleDataSet::~TSimpleDataSet() {
 }
 
 namespace {
-// Runs a provider call; its failure is raised again with the message trimmed.
+// Runs a provider call; its failure is raised again with the message trimmed, keeping its class
+// and everything else it carries.
 template <typename F> auto TrimmingFailures(F&& call) -> decltype(call()) {
     try {
         return call();
-    } catch (const TDriverError& error) {
-        throw TDriverError(error.ErrorCode(), TrimProviderMessage(error.Message()));
-    } catch (const ETableEngineError& error) {
-        throw ETableEngineError(error.ErrorCode(), TrimProviderMessage(error.Message()));
-    } catch (const EDatabaseError& error) {
-        throw EDatabaseError(TrimProviderMessage(error.Message()));
-    } catch (const EFOpenError& error) {
-        throw EFOpenError(TrimProviderMessage(error.Message()));
-    } catch (const Exception& error) {
-        throw Exception(TrimProviderMessage(error.Message()));
+    } catch (Exception& error) {
+        error.SetMessage(TrimProviderMessage(error.Message()));
+        throw;
     }
 }
 } // namespace
@@ -144,12 +139,9 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         if (OnReconcileError) {
             try {
                 OnReconcileError(*this, error, change.kind, action);
-            } catch (const std::exception& handlerError) {
-                ShowApplicationException(handlerError);
-                action = TReconcileAction::raAbort;
             } catch (...) {
                 // Whatever the handler threw, the changes still have to be reconciled.
-                ShowApplicationException(Exception("不明なエラーです"));
+                ShowCaughtFailure();
                 action = TReconcileAction::raAbort;
             }
         }

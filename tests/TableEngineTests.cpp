@@ -1,0 +1,140 @@
+// The table engine on its own, without a database: how edits of the view become the change log.
+#include "TableEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace sorvanto;
+
+namespace {
+
+std::vector<TFieldDef> Defs() {
+    TFieldDef id;
+    id.Name = "ID";
+    id.DataType = TFieldType::ftInteger;
+    TFieldDef name;
+    name.Name = "NAME";
+    name.DataType = TFieldType::ftString;
+    name.Size = 20;
+    return {id, name};
+}
+
+// Three rows as read: (1, 'a'), (2, ''), (3, NULL).
+TTableEngine Loaded() {
+    TRowStore rows(Defs());
+    rows.Append({std::int64_t(1), std::string("a")});
+    rows.Append({std::int64_t(2), std::string()});
+    rows.Append({std::int64_t(3), std::monostate{}});
+    TTableEngine engine;
+    engine.Load(std::move(rows));
+    return engine;
+}
+
+void SetName(TTableEngine& engine, int position, const TValue& name) {
+    engine.ModifyRow(position, {engine.Value(position, 0), name}, {true, true});
+}
+
+void Insert(TTableEngine& engine, int position, std::int64_t id, const std::string& name) {
+    engine.InsertRow(position, {id, name}, {true, true});
+}
+
+std::string Text(const TTableEngine& engine, TRowId row) {
+    if (row == kNoRow)
+        return "-";
+    std::string text = std::to_string(std::get<std::int64_t>(engine.RowValue(row, 0)));
+    TValue name = engine.RowValue(row, 1);
+    return text + (IsNull(name) ? " NULL" : " '" + std::get<std::string>(name) + "'");
+}
+
+// Each entry of the log as "kind old -> new [given fields]".
+std::vector<std::string> Log(const TTableEngine& engine) {
+    std::vector<std::string> log;
+    for (const TChange& change : engine.Changes()) {
+        const char* kind = change.kind == TUpdateKind::ukModify   ? "modify"
+                           : change.kind == TUpdateKind::ukInsert ? "insert"
+                                                                  : "delete";
+        std::string given;
+        for (std::size_t i = 0; i < change.given.size(); ++i)
+            given += change.given[i] ? (i == 0 ? "I" : "N") : "";
+        log.push_back(std::string(kind) + " " + Text(engine, change.oldRow) + " -> " +
+                      Text(engine, change.newRow) + (given.empty() ? "" : " [" + given + "]"));
+    }
+    return log;
+}
+
+} // namespace
+
+TEST(ChangeLog, FollowsTheRulesOfEachSequenceOfEdits) {
+    struct Case {
+        const char* name;
+        std::function<void(TTableEngine&)> edits;
+        std::vector<std::string> log;
+    };
+    const std::vector<Case> cases = {
+        {"modify twice keeps the first old row",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("x"));
+             SetName(e, 0, std::string("y"));
+         },
+         {"modify 1 'a' -> 1 'y' [N]"}},
+        {"insert then delete leaves nothing",
+         [](TTableEngine& e) {
+             Insert(e, 3, 4, "d");
+             e.DeleteRow(3);
+         },
+         {}},
+        {"an inserted row deleted between other changes leaves them intact",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("x"));
+             Insert(e, 1, 4, "d");
+             SetName(e, 2, std::string("y"));
+             e.DeleteRow(1);
+             SetName(e, 1, std::string("z"));
+         },
+         {"modify 1 'a' -> 1 'x' [N]", "modify 2 '' -> 2 'z' [N]"}},
+        {"modify then delete is one delete with the original values",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("x"));
+             e.DeleteRow(0);
+         },
+         {"delete 1 'a' -> -"}},
+        {"an equal value logs nothing",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("a"));
+             SetName(e, 2, std::monostate{});
+         },
+         {}},
+        {"NULL against empty text is a change both ways",
+         [](TTableEngine& e) {
+             SetName(e, 1, std::monostate{});
+             SetName(e, 2, std::string());
+         },
+         {"modify 2 '' -> 2 NULL [N]", "modify 3 NULL -> 3 '' [N]"}},
+        {"reconcile keeps exactly the failed entries",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("x"));
+             SetName(e, 1, std::string("y"));
+             e.DeleteRow(2);
+             Insert(e, 2, 4, "d");
+             e.Reconcile({3, 1});
+         },
+         {"modify 2 '' -> 2 'y' [N]", "insert - -> 4 'd' [IN]"}},
+        {"after a reconcile a modify folds into the kept entry; an accepted row starts afresh",
+         [](TTableEngine& e) {
+             SetName(e, 0, std::string("x"));
+             SetName(e, 1, std::string("y"));
+             e.Reconcile({1});
+             SetName(e, 1, std::string("z"));
+             SetName(e, 0, std::string("w"));
+         },
+         {"modify 2 '' -> 2 'z' [N]", "modify 1 'x' -> 1 'w' [N]"}},
+    };
+    for (const Case& c : cases) {
+        TTableEngine engine = Loaded();
+        c.edits(engine);
+        EXPECT_EQ(Log(engine), c.log) << c.name;
+    }
+}
