@@ -1,6 +1,7 @@
 #include "DataSource.h"
 
 #include "Errors.h"
+#include "ScopeExit.h"
 
 #include <algorithm>
 
@@ -317,11 +318,8 @@ bool TDataLink::Edit() {
 }
 
 void TDataLink::UpdateRecord() {
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{updating_};
     updating_ = true;
+    const TScopeExit reset([this] { updating_ = false; });
     UpdateData();
 }
 

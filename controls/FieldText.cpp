@@ -154,52 +154,7 @@ bool FieldCanModify(const TField& field) {
            field.DataSet().CanModify();
 }
 
-bool IsNonTextKind(TFieldType type) {
-    switch (type) {
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftMemo:
-    case TFieldType::ftGraphic:
-    case TFieldType::ftFmtMemo:
-    case TFieldType::ftParadoxOle:
-    case TFieldType::ftDBaseOle:
-    case TFieldType::ftTypedBinary:
-    case TFieldType::ftCursor:
-    case TFieldType::ftADT:
-    case TFieldType::ftArray:
-    case TFieldType::ftReference:
-    case TFieldType::ftDataSet:
-        return true;
-    default:
-        return false;
-    }
-}
-
 namespace {
-
-bool IsIntegerKind(TFieldType type) {
-    switch (type) {
-    case TFieldType::ftSmallint:
-    case TFieldType::ftInteger:
-    case TFieldType::ftWord:
-    case TFieldType::ftLargeint:
-    case TFieldType::ftAutoInc:
-    case TFieldType::ftLongWord:
-    case TFieldType::ftShortint:
-    case TFieldType::ftByte:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// A number as C's "%g" formats it.
-std::string FormatG(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 // Text as UTF-8. A lone surrogate, which no whole character leaves behind, becomes U+FFFD: a
 // "?" standing in for a character is never written.

@@ -27,8 +27,6 @@ bool FieldCanModify(const TField& field);
 // Whether a typed character may go into the field: integer fields take only "+", "-" and the
 // digits, every other kind any character.
 bool FieldAcceptsChar(const TField& field, QChar c);
-// Whether the field is never edited as text (binary and non-wide blob kinds and the like).
-bool IsNonTextKind(TFieldType type);
 // The number of characters (code points) of a text, as the database counts them, and its first
 // `count` characters: a character outside the Basic Multilingual Plane is one, never split.
 qsizetype CharacterCount(const QString& text);

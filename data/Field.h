@@ -67,6 +67,15 @@ enum class TFieldType {
 bool IsBlobType(TFieldType type) noexcept;
 // Text kinds: their values are text.
 bool IsTextType(TFieldType type) noexcept;
+// Binary kinds: their values are bytes that reach the database without a character set.
+bool IsBinaryType(TFieldType type) noexcept;
+// Kinds whose values have no text form an operator could type: binary data, memos, structures.
+bool IsNonTextKind(TFieldType type) noexcept;
+// Integer kinds of every width.
+bool IsIntegerKind(TFieldType type) noexcept;
+
+// A number as C's "%g" formats it, as the range messages show their bounds.
+std::string FormatG(double value);
 
 enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
 

@@ -58,22 +58,6 @@ TSQLTime UnpackTime(std::int32_t v) {
     return TSQLTime{v / 36000000, (v / 600000) % 60, (v / 10000) % 60, v % 10000};
 }
 
-bool IsBinaryType(TFieldType type) {
-    switch (type) {
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftGraphic:
-    case TFieldType::ftTypedBinary:
-    case TFieldType::ftParadoxOle:
-    case TFieldType::ftDBaseOle:
-    case TFieldType::ftOraBlob:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The largest scale of an exact decimal held in 64 bits.
 constexpr int kMaxScale = 18;
 
@@ -120,12 +104,6 @@ std::string DecimalText(std::int64_t value, int scale) {
                                              DecimalText(high, def.Size) + " の範囲が許されます");
 }
 
-std::string FormatNumber(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 // The range of the stored integer of an exact decimal column: the database keeps up to 4
 // digits in 16 bits, up to 9 in 32 and the rest in 64.
 void DecimalBounds(const TFieldDef& def, std::int64_t& low, std::int64_t& high) {
@@ -148,14 +126,14 @@ void CheckFloat(const TFieldDef& def, const TValue& value) {
     if (!number)
         return;
     if (!std::isfinite(*number))
-        throw ETableEngineError(kOutOfRange, "'" + FormatNumber(*number) + "' は項目 '" + def.Name +
+        throw ETableEngineError(kOutOfRange, "'" + FormatG(*number) + "' は項目 '" + def.Name +
                                                  "' に適した値ではありません");
     const double highest = std::numeric_limits<float>::max();
     if (def.DataType == TFieldType::ftSingle && std::fabs(*number) > highest)
-        throw ETableEngineError(kOutOfRange, FormatNumber(*number) + " は項目 '" + def.Name +
+        throw ETableEngineError(kOutOfRange, FormatG(*number) + " は項目 '" + def.Name +
                                                  "' に適した値ではありません。" +
-                                                 FormatNumber(-highest) + " から " +
-                                                 FormatNumber(highest) + " の範囲が許されます");
+                                                 FormatG(-highest) + " から " + FormatG(highest) +
+                                                 " の範囲が許されます");
 }
 
 bool IsLeapYear(int year) {
@@ -612,10 +590,9 @@ TUpdateStatus TTableEngine::Status(int position) const {
 TValue TTableEngine::CheckValue(int field, const TValue& value) const {
     const TFieldDef& def = Defs().at(static_cast<std::size_t>(field));
     auto outOfRange = [&](double v, double low, double high) {
-        throw ETableEngineError(kOutOfRange, FormatNumber(v) + " は項目 '" + def.Name +
-                                                 "' に適した値ではありません。" +
-                                                 FormatNumber(low) + " から " + FormatNumber(high) +
-                                                 " の範囲が許されます");
+        throw ETableEngineError(kOutOfRange, FormatG(v) + " は項目 '" + def.Name +
+                                                 "' に適した値ではありません。" + FormatG(low) +
+                                                 " から " + FormatG(high) + " の範囲が許されます");
     };
     if (auto* i = std::get_if<std::int64_t>(&value)) {
         if (def.DataType == TFieldType::ftSmallint && (*i < -32768 || *i > 32767))
