@@ -2,7 +2,9 @@
 
 #include "DataSet.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace sorvanto {
 
@@ -41,57 +43,35 @@ bool IsTextType(TFieldType type) noexcept {
 }
 
 bool IsBinaryType(TFieldType type) noexcept {
-    switch (type) {
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftGraphic:
-    case TFieldType::ftTypedBinary:
-    case TFieldType::ftParadoxOle:
-    case TFieldType::ftDBaseOle:
-    case TFieldType::ftOraBlob:
-        return true;
-    default:
-        return false;
-    }
+    // The byte strings, and the blobs that hold no text.
+    return type == TFieldType::ftBytes || type == TFieldType::ftVarBytes ||
+           (IsBlobType(type) && !IsTextType(type));
 }
 
 bool IsNonTextKind(TFieldType type) noexcept {
     switch (type) {
     case TFieldType::ftBytes:
     case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftMemo:
-    case TFieldType::ftGraphic:
-    case TFieldType::ftFmtMemo:
-    case TFieldType::ftParadoxOle:
-    case TFieldType::ftDBaseOle:
-    case TFieldType::ftTypedBinary:
     case TFieldType::ftCursor:
     case TFieldType::ftADT:
     case TFieldType::ftArray:
     case TFieldType::ftReference:
     case TFieldType::ftDataSet:
         return true;
-    default:
+    case TFieldType::ftWideMemo: // wide text, edited as such
+    case TFieldType::ftOraBlob:
+    case TFieldType::ftOraClob:
         return false;
+    default:
+        return IsBlobType(type);
     }
 }
 
 bool IsIntegerKind(TFieldType type) noexcept {
-    switch (type) {
-    case TFieldType::ftSmallint:
-    case TFieldType::ftInteger:
-    case TFieldType::ftWord:
-    case TFieldType::ftLargeint:
-    case TFieldType::ftAutoInc:
-    case TFieldType::ftLongWord:
-    case TFieldType::ftShortint:
-    case TFieldType::ftByte:
-        return true;
-    default:
-        return false;
-    }
+    using enum TFieldType;
+    constexpr TFieldType kinds[] = {ftSmallint, ftInteger,  ftWord,     ftLargeint,
+                                    ftAutoInc,  ftLongWord, ftShortint, ftByte};
+    return std::find(std::begin(kinds), std::end(kinds), type) != std::end(kinds);
 }
 
 std::string FormatG(double value) {
