@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace sorvanto {
 
@@ -250,6 +251,25 @@ TRowStore::TRowStore(std::vector<TFieldDef> defs) : defs_(std::move(defs)) {
         }
         storage_.push_back(s);
     }
+}
+
+TRowStore::TRowStore(TRowStore&& other) noexcept
+    : defs_(std::move(other.defs_)), storage_(std::move(other.storage_)),
+      chunks_(std::move(other.chunks_)), chunkSizes_(std::move(other.chunkSizes_)),
+      chunkUsed_(std::exchange(other.chunkUsed_, 0)),
+      chunkCapacity_(std::exchange(other.chunkCapacity_, 0)), locators_(std::move(other.locators_)),
+      rowCount_(std::exchange(other.rowCount_, 0)) {}
+
+TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
+    defs_ = std::move(other.defs_);
+    storage_ = std::move(other.storage_);
+    chunks_ = std::move(other.chunks_);
+    chunkSizes_ = std::move(other.chunkSizes_);
+    chunkUsed_ = std::exchange(other.chunkUsed_, 0);
+    chunkCapacity_ = std::exchange(other.chunkCapacity_, 0);
+    locators_ = std::move(other.locators_);
+    rowCount_ = std::exchange(other.rowCount_, 0);
+    return *this;
 }
 
 void TRowStore::Clear() {

@@ -35,8 +35,9 @@ inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
 class TRowStore {
 public:
     explicit TRowStore(std::vector<TFieldDef> defs = {});
-    TRowStore(TRowStore&&) noexcept = default;
-    TRowStore& operator=(TRowStore&&) noexcept = default;
+    // A store moved from is left empty.
+    TRowStore(TRowStore&& other) noexcept;
+    TRowStore& operator=(TRowStore&& other) noexcept;
 
     const std::vector<TFieldDef>& Defs() const noexcept { return defs_; }
     std::size_t RowCount() const noexcept { return rowCount_; }
