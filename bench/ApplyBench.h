@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@ namespace sorvanto::bench {
 // The seconds each of `rounds` plain updates of one row of the keyword table took through the
 // client library alone: a transaction, one execution of an update prepared beforehand (once, as
 // the data layer keeps its prepared statements), the commit. The row is the last one of the
-// table without a null column; an even number of rounds leaves it as it was.
+// table without a null column; an even number of rounds leaves it as it was. beforeEach, when
+// given, runs before each round, untimed: a caller's own measurement interleaved with these.
 std::vector<double> PlainSingleRowUpdates(const std::string& database, std::int64_t rows,
-                                          int rounds);
+                                          int rounds, const std::function<void()>& beforeEach = {});
 
 } // namespace sorvanto::bench

@@ -11,11 +11,13 @@
 #include <iostream>
 #include <limits>
 
+#include <sys/resource.h>
+
 namespace sorvanto::bench {
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 struct OpenResult {
     double seconds = 0;
@@ -62,8 +64,8 @@ int RunOpenBench(const std::vector<std::string>& args) {
     std::fprintf(stderr, "warm-up fetch: %lld rows in %.3f s\n",
                  static_cast<long long>(warmUp.rows), warmUp.seconds);
 
-    double bestFetch = std::numeric_limits<double>::infinity();
-    double bestOpen = std::numeric_limits<double>::infinity();
+    std::vector<double> fetchTimes;
+    std::vector<double> openTimes;
     PlainFetchResult fetched = warmUp;
     OpenResult opened;
     for (int round = 1; round <= kRounds; ++round) {
@@ -71,9 +73,15 @@ int RunOpenBench(const std::vector<std::string>& args) {
         opened = OpenDataSet(options.database);
         std::fprintf(stderr, "round %d: fetch %.3f s, open %.3f s\n", round, fetched.seconds,
                      opened.seconds);
-        bestFetch = std::min(bestFetch, fetched.seconds);
-        bestOpen = std::min(bestOpen, opened.seconds);
+        fetchTimes.push_back(fetched.seconds);
+        openTimes.push_back(opened.seconds);
     }
+    // The largest resident size the process reached: one open dataset at a time.
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    double peakRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    double bestFetch = *std::min_element(fetchTimes.begin(), fetchTimes.end());
+    double bestOpen = *std::min_element(openTimes.begin(), openTimes.end());
     if (opened.rows != fetched.rows)
         std::fprintf(stderr, "warning: the dataset holds %lld rows, the plain fetch read %lld\n",
                      static_cast<long long>(opened.rows), static_cast<long long>(fetched.rows));
@@ -85,6 +93,10 @@ int RunOpenBench(const std::vector<std::string>& args) {
     PrintResult("open_seconds", bestOpen);
     PrintResult("fetch_seconds", bestFetch);
     PrintResult("open_ratio", bestOpen / bestFetch);
+    PrintResult("open_median_seconds", Median(openTimes));
+    PrintResult("fetch_median_seconds", Median(fetchTimes));
+    PrintResult("open_median_ratio", Median(openTimes) / Median(fetchTimes));
+    PrintResult("peak_rss_mb", peakRssMb);
     PrintResult("store_bytes_per_row", perRow(static_cast<double>(opened.storeBytes), opened.rows));
     PrintResult("payload_bytes_per_row",
                 perRow(static_cast<double>(fetched.payloadBytes), fetched.rows));

@@ -3,6 +3,7 @@
 #include "DrivePaths.h"
 #include "Errors.h"
 #include "FirebirdClient.h"
+#include "FirebirdDates.h"
 #include "FirebirdHandle.h"
 
 #include <firebird/Interface.h>
@@ -655,9 +656,7 @@ TSQLDate TDrvReader::GetDate(int column) const {
         date = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_date;
     else
         RaiseDriverCode(DriverCode::InvalidType);
-    unsigned y, m, d;
-    s.owner().util()->decodeDate(date, &y, &m, &d);
-    return TSQLDate{int(y), int(m), int(d)};
+    return DecodeDate(date);
 }
 
 TSQLTime TDrvReader::GetTime(int column) const {
@@ -670,9 +669,7 @@ TSQLTime TDrvReader::GetTime(int column) const {
         time = Load<ISC_TIMESTAMP>(s.buffer.data() + f.offset).timestamp_time;
     else
         RaiseDriverCode(DriverCode::InvalidType);
-    unsigned h, m, sec, frac;
-    s.owner().util()->decodeTime(time, &h, &m, &sec, &frac);
-    return TSQLTime{int(h), int(m), int(sec), int(frac)};
+    return DecodeTime(time);
 }
 
 TSQLTimeStamp TDrvReader::GetTimeStamp(int column) const {

@@ -131,8 +131,15 @@ std::string TSQLResolver::FieldName(const TFieldDef& field) const {
     return tablePrefix_ + QuoteIdentifier(origin, quote_);
 }
 
+bool TSQLResolver::MatchesAsNull(const TFieldDef& field, const TValue& old) const {
+    bool emptyText = !sqlBased_ && field.DataType == TFieldType::ftString &&
+                     std::holds_alternative<std::string>(old) && std::get<std::string>(old).empty();
+    return IsNull(old) || emptyText;
+}
+
 void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& change,
-                               TUpdateMode mode, TResolverStatement& statement) const {
+                               TUpdateMode mode, TResolverStatement& statement,
+                               std::vector<ParamSource>* layout) const {
     std::vector<std::string> lines{"where"};
     for (std::size_t i = 0; i < changes.fields.size(); ++i) {
         const TFieldDef& field = changes.fields[i];
@@ -140,14 +147,13 @@ void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& c
         if (!EligibleForWhere(field, mode, given))
             continue;
         const TValue& old = change.oldValues[i];
-        bool emptyText = !sqlBased_ && field.DataType == TFieldType::ftString &&
-                         std::holds_alternative<std::string>(old) &&
-                         std::get<std::string>(old).empty();
-        if (IsNull(old) || emptyText) {
+        if (MatchesAsNull(field, old)) {
             lines.push_back(" " + FieldName(field) + " is null and");
         } else {
             lines.push_back(" " + FieldName(field) + " = ? and");
             statement.params.push_back(old);
+            if (layout)
+                layout->push_back({static_cast<std::uint32_t>(i), true});
         }
     }
     if (lines.size() == 1)
@@ -158,6 +164,12 @@ void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& c
 
 TResolverStatement TSQLResolver::StatementFor(const TChangeSet& changes,
                                               const TChangeRecord& change) const {
+    return BuildStatement(changes, change, nullptr);
+}
+
+TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
+                                                const TChangeRecord& change,
+                                                std::vector<ParamSource>* layout) const {
     if (quotedTable_.empty())
         throw EDatabaseError(kNoTable);
     TResolverStatement statement;
@@ -169,17 +181,19 @@ TResolverStatement TSQLResolver::StatementFor(const TChangeSet& changes,
                 continue;
             lines.push_back(" " + FieldName(changes.fields[i]) + " = ?,");
             statement.params.push_back(*change.newValues[i]);
+            if (layout)
+                layout->push_back({static_cast<std::uint32_t>(i), false});
         }
         if (lines.size() == 1)
             return {};
         lines.back().pop_back();
         statement.text = JoinLines(lines);
-        WhereClause(changes, change, TUpdateMode::upWhereAll, statement);
+        WhereClause(changes, change, TUpdateMode::upWhereAll, statement, layout);
         break;
     }
     case TUpdateKind::ukDelete:
         statement.text = JoinLines({"delete from " + quotedTable_ + " " + kAlias});
-        WhereClause(changes, change, TUpdateMode::upWhereAll, statement);
+        WhereClause(changes, change, TUpdateMode::upWhereAll, statement, layout);
         break;
     case TUpdateKind::ukInsert: {
         std::string columns = "  (";
@@ -190,6 +204,8 @@ TResolverStatement TSQLResolver::StatementFor(const TChangeSet& changes,
             columns += FieldName(changes.fields[i]) + ", ";
             values += "?, ";
             statement.params.push_back(*change.newValues[i]);
+            if (layout)
+                layout->push_back({static_cast<std::uint32_t>(i), false});
         }
         if (statement.params.empty()) {
             // Nothing was given: every column takes its default.
@@ -206,6 +222,23 @@ TResolverStatement TSQLResolver::StatementFor(const TChangeSet& changes,
     return statement;
 }
 
+const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
+                                                          const TChangeRecord& change) {
+    shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
+    for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+        bool given = i < change.newValues.size() && change.newValues[i].has_value();
+        bool oldNull =
+            i < change.oldValues.size() && MatchesAsNull(changes.fields[i], change.oldValues[i]);
+        shapeKey_ += static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
+    }
+    auto it = shapes_.find(shapeKey_);
+    if (it != shapes_.end())
+        return it->second;
+    StatementShape shape;
+    shape.text = BuildStatement(changes, change, &shape.params).text;
+    return shapes_.emplace(shapeKey_, std::move(shape)).first->second;
+}
+
 TResolverStatement TSQLResolver::CurrentValuesStatement(const TChangeSet& changes,
                                                         const TChangeRecord& change) const {
     TResolverStatement statement;
@@ -217,7 +250,7 @@ TResolverStatement TSQLResolver::CurrentValuesStatement(const TChangeSet& change
         lines.back().pop_back();
     lines.push_back(" from " + quotedTable_ + " " + kAlias);
     statement.text = JoinLines(lines);
-    WhereClause(changes, change, TUpdateMode::upWhereKeyOnly, statement);
+    WhereClause(changes, change, TUpdateMode::upWhereKeyOnly, statement, nullptr);
     return statement;
 }
 
@@ -346,6 +379,8 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
     errorCount = 0;
     triedCount_ = 0;
     readBack_.clear();
+    // The table information and the fields may differ from the last apply's.
+    shapes_.clear();
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
@@ -394,10 +429,16 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             }
             ++triedCount_;
             try {
-                TResolverStatement statement = StatementFor(changes, change);
-                if (statement.Empty())
+                const StatementShape& shape = ShapeOf(changes, change);
+                if (shape.text.empty())
                     continue;
-                std::uint64_t affected = connection_.Execute(statement.text, statement.params);
+                params_.resize(shape.params.size());
+                for (std::size_t i = 0; i < shape.params.size(); ++i) {
+                    const ParamSource& source = shape.params[i];
+                    params_[i] = source.old ? change.oldValues[source.field]
+                                            : *change.newValues[source.field];
+                }
+                std::uint64_t affected = connection_.Execute(shape.text, params_);
                 if (affected > 1) {
                     started = false;
                     rolledBack = true;

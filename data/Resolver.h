@@ -5,8 +5,10 @@
 #include "TableEngine.h"
 #include "Value.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sorvanto {
@@ -100,10 +102,29 @@ public:
     static bool EligibleForWhere(const TFieldDef& field, TUpdateMode mode, bool given);
 
 private:
+    // Where a statement's parameter comes from: a field's old or new value.
+    struct ParamSource {
+        std::uint32_t field;
+        bool old;
+    };
+    // The statement of every change of one shape: its text and where its parameters come from.
+    struct StatementShape {
+        std::string text;
+        std::vector<ParamSource> params;
+    };
+
     // Works out the table information from the connection: SQL-based, quote, quoted table.
     void LoadTableInfo();
+    // The statement for one change; with a layout, also where each parameter comes from.
+    TResolverStatement BuildStatement(const TChangeSet& changes, const TChangeRecord& change,
+                                      std::vector<ParamSource>* layout) const;
     void WhereClause(const TChangeSet& changes, const TChangeRecord& change, TUpdateMode mode,
-                     TResolverStatement& statement) const;
+                     TResolverStatement& statement, std::vector<ParamSource>* layout) const;
+    // A change's old value that the WHERE clause names as "is null".
+    bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
+    // The statement shape of a change, made at its first change and reused by the others: the
+    // kind, which new values are given and which old values are null make the shape.
+    const StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
                                                          const TChangeRecord& change);
@@ -121,6 +142,11 @@ private:
     std::size_t triedCount_ = 0;
     std::vector<TReadBackRow> readBack_;
     std::optional<TTableOwnValues>* ownValues_ = nullptr;
+    // Shapes of the current Resolve, the key being built and the parameters being bound: kept
+    // so that a change of a known shape allocates nothing the previous one already had.
+    std::unordered_map<std::string, StatementShape> shapes_;
+    std::string shapeKey_;
+    std::vector<TValue> params_;
 };
 
 } // namespace sorvanto

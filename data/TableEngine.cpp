@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <utility>
 
 namespace sorvanto {
 
@@ -12,14 +14,14 @@ namespace {
 // Chunks start small and double up to this size, so small stores stay small.
 constexpr std::size_t kMaxChunkSize = std::size_t(1) << 20;
 constexpr std::size_t kFirstChunkSize = 4096;
+// A locator packs the chunk index above the row's offset in its chunk.
+constexpr unsigned kOffsetBits = 20;
+constexpr std::size_t kMaxOffset = (std::size_t(1) << kOffsetBits) - 1;
+constexpr std::size_t kMaxChunks = std::size_t(1) << (32 - kOffsetBits);
+constexpr unsigned kLocatorBlockBits = 12;
+constexpr std::size_t kLocatorBlock = std::size_t(1) << kLocatorBlockBits;
 constexpr int kTypeMismatch = 1;
 constexpr int kOutOfRange = 2;
-
-template <typename T> void Put(std::string& out, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
 
 template <typename T> T Get(const unsigned char* at) {
     T value;
@@ -27,12 +29,15 @@ template <typename T> T Get(const unsigned char* at) {
     return value;
 }
 
-void PutLength(std::string& out, std::size_t length) {
+// Writes a length in 7-bit groups, low group first; returns the bytes written (at most 10).
+std::size_t PutLength(unsigned char* out, std::size_t length) {
+    std::size_t n = 0;
     while (length >= 0x80) {
-        out += static_cast<char>((length & 0x7F) | 0x80);
+        out[n++] = static_cast<unsigned char>((length & 0x7F) | 0x80);
         length >>= 7;
     }
-    out += static_cast<char>(length);
+    out[n++] = static_cast<unsigned char>(length);
+    return n;
 }
 
 std::size_t GetLength(const unsigned char*& at) {
@@ -252,42 +257,86 @@ TRowStore::TRowStore(std::vector<TFieldDef> defs) : defs_(std::move(defs)) {
     }
 }
 
+TRowStore::TRowStore(TRowStore&& other) noexcept
+    : defs_(std::move(other.defs_)), storage_(std::move(other.storage_)),
+      chunks_(std::move(other.chunks_)), chunkSizes_(std::move(other.chunkSizes_)),
+      chunkUsed_(std::exchange(other.chunkUsed_, 0)),
+      chunkCapacity_(std::exchange(other.chunkCapacity_, 0)), locators_(std::move(other.locators_)),
+      rowCount_(std::exchange(other.rowCount_, 0)) {}
+
+TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
+    defs_ = std::move(other.defs_);
+    storage_ = std::move(other.storage_);
+    chunks_ = std::move(other.chunks_);
+    chunkSizes_ = std::move(other.chunkSizes_);
+    chunkUsed_ = std::exchange(other.chunkUsed_, 0);
+    chunkCapacity_ = std::exchange(other.chunkCapacity_, 0);
+    locators_ = std::move(other.locators_);
+    rowCount_ = std::exchange(other.rowCount_, 0);
+    return *this;
+}
+
 void TRowStore::Clear() {
     chunks_.clear();
     chunkSizes_.clear();
     chunkUsed_ = chunkCapacity_ = 0;
-    rows_.clear();
-    rows_.shrink_to_fit();
+    locators_.clear();
+    locators_.shrink_to_fit();
+    rowCount_ = 0;
 }
 
 std::size_t TRowStore::BytesUsed() const noexcept {
-    std::size_t bytes = rows_.capacity() * sizeof(std::uint64_t);
+    std::size_t bytes = locators_.size() * kLocatorBlock * sizeof(std::uint32_t);
     for (std::size_t size : chunkSizes_)
         bytes += size;
     return bytes;
 }
 
-TRowId TRowStore::Store(std::string_view bytes) {
-    if (rows_.size() >= kNoRow)
-        throw ETableEngineError(kOutOfRange, "行数が多すぎます");
-    if (chunks_.empty() || chunkUsed_ + bytes.size() > chunkCapacity_) {
-        std::size_t next =
-            chunkCapacity_ == 0 ? kFirstChunkSize : std::min(chunkCapacity_ * 2, kMaxChunkSize);
-        std::size_t capacity = std::max(next, bytes.size());
-        chunks_.push_back(std::make_unique<unsigned char[]>(capacity));
+void TRowStore::Reserve(std::size_t need, std::size_t keep) {
+    if (!chunks_.empty() && chunkUsed_ + need <= chunkCapacity_ && chunkUsed_ <= kMaxOffset)
+        return;
+    std::size_t next =
+        chunkCapacity_ == 0 ? kFirstChunkSize : std::min(chunkCapacity_ * 2, kMaxChunkSize);
+    std::size_t capacity = std::max(next, need);
+    // Chunk bytes are written before they are read: no need to clear them.
+    auto chunk = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    if (keep > 0)
+        std::memcpy(chunk.get(), chunks_.back().get() + chunkUsed_, keep);
+    if (!chunks_.empty() && chunkUsed_ == 0) {
+        // The last chunk holds no row yet: the new one takes its place.
+        chunks_.back() = std::move(chunk);
+        chunkSizes_.back() = capacity;
+    } else {
+        if (chunks_.size() >= kMaxChunks)
+            throw ETableEngineError(kOutOfRange, "行数が多すぎます");
+        chunks_.push_back(std::move(chunk));
         chunkSizes_.push_back(capacity);
-        chunkCapacity_ = capacity;
-        chunkUsed_ = 0;
     }
-    std::memcpy(chunks_.back().get() + chunkUsed_, bytes.data(), bytes.size());
-    rows_.push_back((std::uint64_t(chunks_.size() - 1) << 32) | chunkUsed_);
-    chunkUsed_ += bytes.size();
-    return static_cast<TRowId>(rows_.size() - 1);
+    chunkCapacity_ = capacity;
+    chunkUsed_ = 0;
+}
+
+TRowId TRowStore::Commit(std::size_t bytes) {
+    if (rowCount_ >= kNoRow)
+        throw ETableEngineError(kOutOfRange, "行数が多すぎます");
+    if (rowCount_ % kLocatorBlock == 0 && rowCount_ / kLocatorBlock == locators_.size())
+        locators_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kLocatorBlock));
+    std::uint32_t locator =
+        static_cast<std::uint32_t>(((chunks_.size() - 1) << kOffsetBits) | chunkUsed_);
+    locators_[rowCount_ >> kLocatorBlockBits][rowCount_ & (kLocatorBlock - 1)] = locator;
+    chunkUsed_ += bytes;
+    return static_cast<TRowId>(rowCount_++);
+}
+
+const unsigned char* TRowStore::RowBytes(TRowId row) const {
+    if (row >= rowCount_)
+        throw std::out_of_range("TRowStore: no such row");
+    std::uint32_t locator = locators_[row >> kLocatorBlockBits][row & (kLocatorBlock - 1)];
+    return chunks_[locator >> kOffsetBits].get() + (locator & kMaxOffset);
 }
 
 const unsigned char* TRowStore::Locate(TRowId row, int field, bool& isNull) const {
-    std::uint64_t locator = rows_.at(row);
-    const unsigned char* at = chunks_[locator >> 32].get() + (locator & 0xFFFFFFFFu);
+    const unsigned char* at = RowBytes(row);
     const unsigned char* bitmap = at;
     at += (defs_.size() + 7) / 8;
     auto nullAt = [&](int i) { return (bitmap[i / 8] >> (i % 8)) & 1; };
@@ -380,9 +429,25 @@ TRowId TRowStore::Append(const std::vector<TValue>& values) {
 // TRowStore::Builder
 
 TRowStore::Builder::Builder(TRowStore& store)
-    : store_(store), bitmapBytes_((store.defs_.size() + 7) / 8) {
-    row_.reserve(64);
-    row_.assign(bitmapBytes_, '\0');
+    : store_(store), bitmapBytes_((store.defs_.size() + 7) / 8) {}
+
+void TRowStore::Builder::Start() {
+    started_ = true;
+    size_ = 0;
+    std::memset(Room(bitmapBytes_), 0, bitmapBytes_);
+}
+
+unsigned char* TRowStore::Builder::Room(std::size_t bytes) {
+    if (!started_)
+        Start();
+    store_.Reserve(size_ + bytes, size_);
+    unsigned char* at = store_.chunks_.back().get() + store_.chunkUsed_ + size_;
+    size_ += bytes;
+    return at;
+}
+
+template <typename T> void TRowStore::Builder::Put(T value) {
+    std::memcpy(Room(sizeof(T)), &value, sizeof(T));
 }
 
 void TRowStore::Builder::Next() {
@@ -390,17 +455,20 @@ void TRowStore::Builder::Next() {
 }
 
 void TRowStore::Builder::Null() {
-    row_[static_cast<std::size_t>(field_ / 8)] |= static_cast<char>(1 << (field_ % 8));
+    if (!started_)
+        Start();
+    store_.chunks_.back()[store_.chunkUsed_ + static_cast<std::size_t>(field_ / 8)] |=
+        static_cast<unsigned char>(1 << (field_ % 8));
     Next();
 }
 
 void TRowStore::Builder::Integer(std::int64_t value) {
     switch (store_.storage_[static_cast<std::size_t>(field_)]) {
     case Storage::I16:
-        Put(row_, static_cast<std::int16_t>(value));
+        Put(static_cast<std::int16_t>(value));
         break;
     case Storage::I32:
-        Put(row_, static_cast<std::int32_t>(value));
+        Put(static_cast<std::int32_t>(value));
         break;
     case Storage::Bcd: {
         const TFieldDef& def = store_.defs_[static_cast<std::size_t>(field_)];
@@ -408,20 +476,20 @@ void TRowStore::Builder::Integer(std::int64_t value) {
         if (!Rescale(TBcd{value, 0}, def.Size, scaled))
             DecimalOutOfRange(def, DecimalText(value, 0), std::numeric_limits<std::int64_t>::min(),
                               std::numeric_limits<std::int64_t>::max());
-        Put(row_, scaled);
+        Put(scaled);
         break;
     }
     case Storage::F32:
-        Put(row_, static_cast<float>(value));
+        Put(static_cast<float>(value));
         break;
     case Storage::F64:
-        Put(row_, static_cast<double>(value));
+        Put(static_cast<double>(value));
         break;
     case Storage::Bool:
-        row_ += static_cast<char>(value != 0);
+        Put(static_cast<unsigned char>(value != 0));
         break;
     default:
-        Put(row_, value);
+        Put(value);
         break;
     }
     Next();
@@ -429,14 +497,14 @@ void TRowStore::Builder::Integer(std::int64_t value) {
 
 void TRowStore::Builder::Float(double value) {
     if (store_.storage_[static_cast<std::size_t>(field_)] == Storage::F32)
-        Put(row_, static_cast<float>(value));
+        Put(static_cast<float>(value));
     else
-        Put(row_, value);
+        Put(value);
     Next();
 }
 
 void TRowStore::Builder::Boolean(bool value) {
-    row_ += static_cast<char>(value);
+    Put(static_cast<unsigned char>(value));
     Next();
 }
 
@@ -447,42 +515,42 @@ void TRowStore::Builder::Bcd(TBcd value) {
         DecimalOutOfRange(def, DecimalText(value.value, value.scale),
                           std::numeric_limits<std::int64_t>::min(),
                           std::numeric_limits<std::int64_t>::max());
-    Put(row_, scaled);
+    Put(scaled);
     Next();
 }
 
 void TRowStore::Builder::Text(std::string_view bytes) {
-    PutLength(row_, bytes.size());
-    row_.append(bytes);
+    unsigned char length[10];
+    std::size_t n = PutLength(length, bytes.size());
+    unsigned char* at = Room(n + bytes.size());
+    std::memcpy(at, length, n);
+    if (!bytes.empty())
+        std::memcpy(at + n, bytes.data(), bytes.size());
     Next();
 }
 
 std::string& TRowStore::Builder::BeginText() {
-    textStart_ = row_.size();
-    return row_;
+    text_.clear();
+    return text_;
 }
 
 void TRowStore::Builder::EndText() {
-    // The length goes before the text: build it and move it in front.
-    std::string length;
-    PutLength(length, row_.size() - textStart_);
-    row_.insert(textStart_, length);
-    Next();
+    Text(text_);
 }
 
 void TRowStore::Builder::Date(TSQLDate value) {
-    Put(row_, PackDate(value));
+    Put(PackDate(value));
     Next();
 }
 
 void TRowStore::Builder::Time(TSQLTime value) {
-    Put(row_, PackTime(value));
+    Put(PackTime(value));
     Next();
 }
 
 void TRowStore::Builder::TimeStamp(TSQLTimeStamp value) {
-    Put(row_, PackDate(value.date));
-    Put(row_, PackTime(value.time));
+    Put(PackDate(value.date));
+    Put(PackTime(value.time));
     Next();
 }
 
@@ -545,12 +613,13 @@ void TRowStore::Builder::Value(const TValue& value) {
 }
 
 TRowId TRowStore::Builder::Finish() {
+    if (!started_)
+        Start();
     for (; field_ < static_cast<int>(store_.defs_.size());)
         Null();
-    TRowId id = store_.Store(row_);
-    row_.assign(bitmapBytes_, '\0');
+    started_ = false;
     field_ = 0;
-    return id;
+    return store_.Commit(size_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -558,9 +627,11 @@ TRowId TRowStore::Builder::Finish() {
 
 void TTableEngine::Load(TRowStore rows) {
     store_ = std::move(rows);
-    view_.resize(store_.RowCount());
-    for (std::size_t i = 0; i < view_.size(); ++i)
-        view_[i] = static_cast<TRowId>(i);
+    baseCount_ = store_.RowCount();
+    viewBuilt_ = false;
+    replaced_.clear();
+    view_.clear();
+    view_.shrink_to_fit();
     changes_.clear();
     changeOfRow_.clear();
     loaded_ = true;
@@ -568,6 +639,9 @@ void TTableEngine::Load(TRowStore rows) {
 
 void TTableEngine::Clear() {
     store_.Clear();
+    baseCount_ = 0;
+    viewBuilt_ = false;
+    replaced_.clear();
     view_.clear();
     view_.shrink_to_fit();
     changes_.clear();
@@ -575,12 +649,44 @@ void TTableEngine::Clear() {
     loaded_ = false;
 }
 
+TRowId TTableEngine::RowAt(int position) const {
+    if (viewBuilt_)
+        return view_.at(static_cast<std::size_t>(position));
+    if (position < 0 || static_cast<std::size_t>(position) >= baseCount_)
+        throw std::out_of_range("TTableEngine: no such position");
+    if (!replaced_.empty()) {
+        auto it = replaced_.find(position);
+        if (it != replaced_.end())
+            return it->second;
+    }
+    return static_cast<TRowId>(position);
+}
+
+void TTableEngine::SetRowAt(int position, TRowId row) {
+    if (viewBuilt_)
+        view_.at(static_cast<std::size_t>(position)) = row;
+    else
+        replaced_[position] = row;
+}
+
+void TTableEngine::BuildView() {
+    if (viewBuilt_)
+        return;
+    view_.resize(baseCount_);
+    for (std::size_t i = 0; i < baseCount_; ++i)
+        view_[i] = static_cast<TRowId>(i);
+    for (const auto& [position, row] : replaced_)
+        view_[static_cast<std::size_t>(position)] = row;
+    replaced_.clear();
+    viewBuilt_ = true;
+}
+
 TValue TTableEngine::Value(int position, int field) const {
-    return store_.Value(view_.at(static_cast<std::size_t>(position)), field);
+    return store_.Value(RowAt(position), field);
 }
 
 TUpdateStatus TTableEngine::Status(int position) const {
-    auto it = changeOfRow_.find(view_.at(static_cast<std::size_t>(position)));
+    auto it = changeOfRow_.find(RowAt(position));
     if (it == changeOfRow_.end())
         return TUpdateStatus::usUnmodified;
     return changes_[it->second].kind == TUpdateKind::ukInsert ? TUpdateStatus::usInserted
@@ -624,6 +730,7 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
 void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
                              const std::vector<bool>& written) {
     TRowId row = store_.Append(values);
+    BuildView();
     view_.insert(view_.begin() + position, row);
     TChange change;
     change.kind = TUpdateKind::ukInsert;
@@ -636,7 +743,7 @@ void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
 
 void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
                              const std::vector<bool>& written) {
-    TRowId current = view_.at(static_cast<std::size_t>(position));
+    TRowId current = RowAt(position);
     std::vector<bool> changed(values.size());
     bool any = false;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -647,7 +754,7 @@ void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
     if (!any)
         return;
     TRowId row = store_.Append(values);
-    view_[static_cast<std::size_t>(position)] = row;
+    SetRowAt(position, row);
     auto it = changeOfRow_.find(current);
     if (it == changeOfRow_.end()) {
         TChange change;
@@ -670,7 +777,8 @@ void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
 }
 
 void TTableEngine::DeleteRow(int position) {
-    TRowId current = view_.at(static_cast<std::size_t>(position));
+    TRowId current = RowAt(position);
+    BuildView();
     view_.erase(view_.begin() + position);
     auto it = changeOfRow_.find(current);
     if (it == changeOfRow_.end()) {
@@ -726,7 +834,9 @@ void TTableEngine::TakeRowValues(
     for (std::size_t i = 0; i < rows.size(); ++i)
         wanted[rows[i].first] = i;
     const int fieldCount = static_cast<int>(Defs().size());
-    for (TRowId& id : view_) {
+    const int count = ViewCount();
+    for (int position = 0; position < count; ++position) {
+        TRowId id = RowAt(position);
         auto it = wanted.find(id);
         if (it == wanted.end() || changeOfRow_.count(id))
             continue;
@@ -737,7 +847,7 @@ void TTableEngine::TakeRowValues(
             values[i] = i < given.size() && given[i] ? *given[i] : store_.Value(id, f);
         }
         try {
-            id = store_.Append(values);
+            SetRowAt(position, store_.Append(values));
         } catch (const ETableEngineError&) {
             // Values that do not fit the fields: the row keeps what it holds.
         }
@@ -746,6 +856,7 @@ void TTableEngine::TakeRowValues(
 
 std::size_t TTableEngine::StoreBytes() const noexcept {
     return store_.BytesUsed() + view_.capacity() * sizeof(TRowId) +
+           replaced_.size() * (sizeof(std::pair<int, TRowId>) + sizeof(void*)) +
            changes_.capacity() * sizeof(TChange);
 }
 

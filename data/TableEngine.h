@@ -34,19 +34,22 @@ using TRowId = std::uint32_t;
 inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
 
 // Rows held compactly: each row is a null bitmap followed by its non-null values, numbers in
-// their own width and text as a length and its bytes. Rows are appended and never moved.
+// their own width and text as a length and its bytes. Rows are appended and never moved; a row
+// is found through a 4-byte locator (its chunk and its offset in it).
 class TRowStore {
 public:
     explicit TRowStore(std::vector<TFieldDef> defs = {});
-    TRowStore(TRowStore&&) noexcept = default;
-    TRowStore& operator=(TRowStore&&) noexcept = default;
+    // A store moved from is left empty.
+    TRowStore(TRowStore&& other) noexcept;
+    TRowStore& operator=(TRowStore&& other) noexcept;
 
     const std::vector<TFieldDef>& Defs() const noexcept { return defs_; }
-    std::size_t RowCount() const noexcept { return rows_.size(); }
+    std::size_t RowCount() const noexcept { return rowCount_; }
     TValue Value(TRowId row, int field) const;
     bool IsNull(TRowId row, int field) const;
 
-    // Builds one row field by field, in field order, then appends it.
+    // Builds one row field by field, in field order, straight into the store's last chunk, then
+    // appends it.
     class Builder {
     public:
         explicit Builder(TRowStore& store);
@@ -69,10 +72,14 @@ public:
 
     private:
         TRowStore& store_;
-        std::string row_;
-        std::size_t textStart_ = 0;
+        std::string text_; // text of unknown length, until its length is known
+        std::size_t size_ = 0;
         int field_ = 0;
+        bool started_ = false;
         std::size_t bitmapBytes_;
+        void Start();
+        unsigned char* Room(std::size_t bytes);
+        template <typename T> void Put(T value);
         void Next();
     };
 
@@ -96,7 +103,11 @@ private:
         Stamp,
         Var
     };
-    TRowId Store(std::string_view bytes);
+    // Makes room for a row of `need` bytes whose first `keep` bytes are already written past
+    // the last chunk's used bytes: moves them into a new chunk when they do not fit.
+    void Reserve(std::size_t need, std::size_t keep);
+    TRowId Commit(std::size_t bytes);
+    const unsigned char* RowBytes(TRowId row) const;
     const unsigned char* Locate(TRowId row, int field, bool& isNull) const;
 
     std::vector<TFieldDef> defs_;
@@ -105,7 +116,9 @@ private:
     std::vector<std::size_t> chunkSizes_;
     std::size_t chunkUsed_ = 0;
     std::size_t chunkCapacity_ = 0;
-    std::vector<std::uint64_t> rows_; // chunk index << 32 | offset
+    // Row locators (chunk index << kOffsetBits | offset) in blocks that never move.
+    std::vector<std::unique_ptr<std::uint32_t[]>> locators_;
+    std::size_t rowCount_ = 0;
 };
 
 enum class TUpdateKind { ukModify, ukInsert, ukDelete };
@@ -129,7 +142,9 @@ public:
     bool Loaded() const noexcept { return loaded_; }
 
     const std::vector<TFieldDef>& Defs() const noexcept { return store_.Defs(); }
-    int ViewCount() const noexcept { return static_cast<int>(view_.size()); }
+    int ViewCount() const noexcept {
+        return static_cast<int>(viewBuilt_ ? view_.size() : baseCount_);
+    }
     TValue Value(int position, int field) const;
     TUpdateStatus Status(int position) const;
 
@@ -164,8 +179,18 @@ public:
 
 private:
     void RebuildIndex();
+    // The row shown at a position, and replacing it.
+    TRowId RowAt(int position) const;
+    void SetRowAt(int position, TRowId row);
+    // Lists the view's row ids, for a change that moves rows (insert, delete).
+    void BuildView();
 
     TRowStore store_;
+    // Until a row is inserted or deleted the view is the base rows in their order: position p
+    // shows row p, or the row that replaced it.
+    bool viewBuilt_ = false;
+    std::size_t baseCount_ = 0;
+    std::unordered_map<int, TRowId> replaced_;
     std::vector<TRowId> view_;
     std::vector<TChange> changes_;
     std::unordered_map<TRowId, std::size_t> changeOfRow_; // current row → its change

@@ -159,6 +159,19 @@ TEST_F(KeyWords, ARowChangedElsewhereStaysPendingAndTheRestIsCommitted) {
     EXPECT_FALSE(ds->Connection().InTransaction());
 }
 
+TEST_F(KeyWords, ChangesAlikeButForANullOldValueEachFindTheirRow) {
+    // Row 1's USER_NAME is null, the others' is not: "is null" for one, "= ?" for the others,
+    // in either order within one apply.
+    SetKeyWord(2, "二");
+    SetKeyWord(1, "一");
+    SetKeyWord(3, "三");
+    EXPECT_EQ(ds->ApplyUpdates(0), 0);
+    EXPECT_EQ(ds->ChangeCount(), 0);
+    EXPECT_EQ(Stored(1, "KEY_WORD"), TValue(std::string("一")));
+    EXPECT_EQ(Stored(2, "KEY_WORD"), TValue(std::string("二")));
+    EXPECT_EQ(Stored(3, "KEY_WORD"), TValue(std::string("三")));
+}
+
 TEST_F(KeyWords, ARefusedChangeIsSentAgainOnceItsCauseIsGone) {
     ds->Append();
     ds->FieldByName("KEYWORD_NO").SetValue(std::int64_t(7));
