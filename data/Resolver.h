@@ -5,6 +5,7 @@
 #include "TableEngine.h"
 #include "Value.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +85,12 @@ public:
         ownValues_ = &ownValues;
     }
 
+    // Called before each change is sent, and before the commit, with the changes sent so far;
+    // raising from it rolls the transaction back and ends Resolve with that failure.
+    void ReportProgress(std::function<void(std::size_t sent)> progress) {
+        progress_ = std::move(progress);
+    }
+
     // The statement for one change (empty for a modification with nothing to set).
     TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
     // The statement that reads a row's current values by its key.
@@ -121,6 +128,7 @@ private:
     std::size_t triedCount_ = 0;
     std::vector<TReadBackRow> readBack_;
     std::optional<TTableOwnValues>* ownValues_ = nullptr;
+    std::function<void(std::size_t sent)> progress_;
 };
 
 } // namespace sorvanto
