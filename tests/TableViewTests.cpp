@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -385,4 +386,121 @@ TEST_F(TableView, CtrlTabLeavesEachGridForItsNeighbourInTabOrder) {
     EXPECT_EQ(keywords.State(), TDataSetState::dsEdit);
     EXPECT_EQ(Shown(keywords, "KEY_WORD"), "typed");
     EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1");
+}
+
+namespace {
+
+// The colour painted in the middle of a grid cell's blank right end.
+QColor Painted(TDBGrid& grid, int col, int row) {
+    QImage image = grid.viewport()->grab().toImage();
+    QRect cell = grid.CellRect(col, row);
+    return image.pixelColor(std::min(cell.right(), image.width() - 1) - 2, cell.center().y());
+}
+
+// The contrast ratio of two colours, as readability is judged (1 to 21).
+double Contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    double la = luminance(a) + 0.05;
+    double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// Grid row of a record, while the whole table fits into the grid.
+int GridRow(int recNo) {
+    return recNo; // the title row is row 0
+}
+
+constexpr int kBlankCol = 2; // ID: a stored column the test table lacks, so its cells are blank
+
+} // namespace
+
+TEST_F(TableView, PendingAndRefusedRowsAreTintedCountedAndExplained) {
+    form.show();
+    TDBGrid& grid = *form.DBGrid1;
+    auto status = [&] { return form.ViewStatus1->text(); };
+    const QColor base = grid.palette().color(QPalette::Base);
+    EXPECT_EQ(status(), "");
+
+    keywords.Append();
+    keywords.FieldByName("KEYWORD_NO").SetValue(std::int64_t(10));
+    keywords.FieldByName("KEY_WORD").SetValue(std::string("inserted"));
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 1件");
+    Type(keywords, 2, "KEY_WORD", "mine");
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 2件");
+    keywords.SetRecNo(3);
+    keywords.Delete();
+    EXPECT_EQ(status(), "未送信 3件") << "a delete counts too";
+    Type(keywords, 1, "KEY_WORD", "dropped");
+    keywords.Cancel();
+    EXPECT_EQ(status(), "未送信 3件");
+
+    // Records 1 word 1, 2 mine, 3 word 4, 4 inserted.
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(1)), base);
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), grid.PendingColor());
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(3)), base);
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(4)), grid.PendingColor());
+
+    // Someone else changes record 2 first: the apply refuses that change and sends the others.
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 2", {});
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 10, "KEY_WORD"), "inserted");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 3, "KEY_WORD"), "<no row>");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "theirs");
+    EXPECT_EQ(status(), "未送信 1件（うち拒否 1件）");
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), grid.RefusedColor());
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(4)), base) << "sent";
+    EXPECT_GT(grid.RefusedColor().red(), grid.RefusedColor().blue()) << "warm";
+
+    // Hovering the refused row tells the database's reason; other rows tell nothing.
+    auto hover = [&](int row) {
+        QPoint at = grid.CellRect(kBlankCol, row).center();
+        QHelpEvent help(QEvent::ToolTip, at, grid.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid.viewport(), &help);
+        // A row without a reason leaves the event to others (and the tip fades out).
+        return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(GridRow(2)),
+              "レコードが見つからないか、または他のユーザーによって変更されました。");
+    EXPECT_EQ(hover(GridRow(1)), "");
+
+    // Editing the refused row again keeps it refused until the next apply.
+    Type(keywords, 2, "KEY_WORD", "mine again");
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 1件（うち拒否 1件）");
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'word 2' where KEYWORD_NO = 2", {});
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "mine again");
+    EXPECT_EQ(status(), "");
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), base);
+    EXPECT_EQ(hover(GridRow(2)), "");
+}
+
+TEST_F(TableView, TintsStayReadableInALightAndADarkPalette) {
+    TDBGrid& grid = *form.DBGrid1;
+    Type(keywords, 1, "KEY_WORD", "mine");
+    keywords.Post();
+    QPalette light = grid.palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    for (const QPalette& palette : {light, dark}) {
+        grid.setPalette(palette);
+        const QColor base = palette.color(QPalette::Base);
+        const QColor text = palette.color(QPalette::Text);
+        EXPECT_EQ(Painted(grid, kBlankCol, GridRow(1)), grid.PendingColor());
+        for (const QColor& tint : {grid.PendingColor(), grid.RefusedColor()}) {
+            EXPECT_NE(tint, base);
+            EXPECT_GE(Contrast(tint, text), 7.0) << tint.name().toStdString();
+        }
+        EXPECT_NE(grid.PendingColor(), grid.RefusedColor());
+    }
 }
