@@ -1,10 +1,13 @@
 #include "Application.h"
 #include "BoxAnswers.h"
 #include "DBNavigator.h"
+#include "LongWork.h"
 #include "MainUnit.h"
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -12,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -503,4 +507,141 @@ TEST_F(TableView, TintsStayReadableInALightAndADarkPalette) {
         }
         EXPECT_NE(grid.PendingColor(), grid.RefusedColor());
     }
+}
+
+namespace {
+
+// The keyword table grown to 200,004 rows, in one statement of the second attachment.
+void SeedManyKeywords(Drives& drives) {
+    drives.Other().Execute("execute block as declare i integer = 5; begin "
+                           "while (i <= 200004) do begin "
+                           "insert into KEY_WORDS values (:i, 'word ' || :i); i = i + 1; end end",
+                           {});
+}
+
+// The progress box at once and up to date at every report, answered by `answer` each time it
+// is brought up to date; the timing and the answer are put back afterwards.
+class ProgressAnswer {
+public:
+    explicit ProgressAnswer(std::function<void(TProgressDialog&)> answer) {
+        TLongWork::ShowAfterMs = 0;
+        TLongWork::PaintEveryMs = 0;
+        TLongWork::OnDialogUpdated = std::move(answer);
+    }
+    ~ProgressAnswer() {
+        TLongWork::ShowAfterMs = showAfter_;
+        TLongWork::PaintEveryMs = paintEvery_;
+        TLongWork::OnDialogUpdated = nullptr;
+    }
+
+private:
+    int showAfter_ = TLongWork::ShowAfterMs;
+    int paintEvery_ = TLongWork::PaintEveryMs;
+};
+
+// What the box showed: its caption and the counts, in order, while it was up.
+struct ProgressSeen {
+    QString caption;
+    std::vector<std::int64_t> counts;
+    bool modal = false;
+};
+
+// Notes the box and presses its Cancel once it has counted `updates` times; the first time it
+// also posts a key to the window's path box, which must not take it.
+std::function<void(TProgressDialog&)> CancelAfter(ProgressSeen& seen, std::size_t updates,
+                                                  QWidget* elsewhere) {
+    return [&seen, updates, elsewhere](TProgressDialog& box) {
+        if (seen.counts.empty()) {
+            seen.caption = box.findChild<QLabel*>("CaptionLabel")->text();
+            seen.modal = box.isVisible() && QApplication::activeModalWidget() == &box;
+            QCoreApplication::postEvent(
+                elsewhere, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+        }
+        seen.counts.push_back(box.Count());
+        if (seen.counts.size() == updates)
+            QTest::mouseClick(box.CancelButton(), Qt::LeftButton);
+    };
+}
+
+bool CountsUp(const std::vector<std::int64_t>& counts) {
+    return std::is_sorted(counts.begin(), counts.end()) && counts.back() > counts.front();
+}
+
+} // namespace
+
+TEST_F(TableView, ALongOpenShowsItsProgressAndCancelLeavesTheViewClosed) {
+    SeedManyKeywords(drives);
+    ProgressSeen seen;
+    QString error;
+    {
+        ProgressAnswer answer(CancelAfter(seen, 5, form.DatabaseNameEdit));
+        error = Open(form.ShowKeywordButton);
+    }
+    EXPECT_EQ(seen.caption, "読み込み中");
+    EXPECT_TRUE(seen.modal);
+    ASSERT_EQ(seen.counts.size(), 5u);
+    EXPECT_TRUE(CountsUp(seen.counts));
+    EXPECT_EQ(error, "SimpleDataSet1: 読み込みを取り消しました.");
+    EXPECT_FALSE(keywords.Active());
+    EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb") << "no input taken";
+    EXPECT_EQ(form.ViewStatus1->text(), "");
+    EXPECT_EQ(form.findChildren<TProgressDialog*>().size(), 0);
+
+    // Left alone, the same open reads every row.
+    EXPECT_EQ(Open(form.ShowKeywordButton), "");
+    EXPECT_EQ(keywords.RecordCount(), 200004);
+}
+
+TEST_F(TableView, ALongApplyShowsItsProgressAndCancelRollsBackKeepingEveryChangePending) {
+    SeedManyKeywords(drives);
+    ASSERT_EQ(Open(form.ShowKeywordButton), "");
+    // One change refused by an earlier apply, then many more: modified, deleted, inserted.
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 1", {});
+    Type(keywords, 1, "KEY_WORD", "refused");
+    Click(form.DBNavigator1, nbNext);
+    ASSERT_EQ(keywords.RefusedCount(), 1);
+    for (int recNo = 2; recNo <= 300; ++recNo) {
+        Type(keywords, recNo, "KEY_WORD", "mine " + std::to_string(recNo));
+        keywords.Post();
+    }
+    keywords.SetRecNo(1000);
+    keywords.Delete();
+    keywords.Append();
+    keywords.FieldByName("KEYWORD_NO").SetValue(std::int64_t(300000));
+    keywords.Post();
+    const int pending = keywords.ChangeCount();
+    const QString status = form.ViewStatus1->text();
+    ASSERT_EQ(status, "未送信 302件（うち拒否 1件）");
+
+    ProgressSeen seen;
+    SeenBox error;
+    {
+        ProgressAnswer answer(CancelAfter(seen, 20, form.DatabaseNameEdit));
+        AnswerNextBox(error, test::PressEnter);
+        Click(form.DBNavigator1, nbFirst);
+    }
+    EXPECT_EQ(seen.caption, "更新中");
+    ASSERT_EQ(seen.counts.size(), 20u);
+    EXPECT_TRUE(CountsUp(seen.counts));
+    ASSERT_TRUE(error->seen);
+    EXPECT_EQ(error->text,
+              "SimpleDataSet1: 更新を取り消しました。変更はすべて未送信のまま残っています.");
+    EXPECT_EQ(keywords.ChangeCount(), pending);
+    EXPECT_EQ(keywords.RefusedCount(), 1);
+    EXPECT_EQ(form.ViewStatus1->text(), status);
+    EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb");
+    // The database holds none of it, though changes had been sent before the Cancel.
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "word 2");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 15, "KEY_WORD"), "word 15");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1000, "KEY_WORD"), "word 1000");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300000, "KEY_WORD"), "<no row>");
+    keywords.SetRecNo(15);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "mine 15");
+
+    // The next click sends them all; the refused one is refused again.
+    Click(form.DBNavigator1, nbLast);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300, "KEY_WORD"), "mine 300");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1000, "KEY_WORD"), "<no row>");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300000, "KEY_WORD"), "<null>");
+    EXPECT_EQ(form.ViewStatus1->text(), "未送信 1件（うち拒否 1件）");
 }
