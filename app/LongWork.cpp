@@ -69,6 +69,8 @@ void TProgressDialog::reject() {
 TLongWork::TLongWork(QWidget& window, QString caption)
     : window_(window), caption_(std::move(caption)) {
     clock_.start();
+    // The first report paints at once: what came before it (connecting, preparing) ran unpainted.
+    lastPaint_ = -PaintEveryMs;
     qApp->installEventFilter(this);
 }
 
