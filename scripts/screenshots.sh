@@ -5,7 +5,7 @@
 # (SORVANTO_PALETTE=dark, Fusion style).
 #   scripts/screenshots.sh build/sorvanto scripts build/screenshots/light
 #   scripts/screenshots.sh build/sorvanto scripts build/screenshots/dark dark
-# Writes PREFIX-tints-tooltip.png and PREFIX-progress.png.
+# Writes PREFIX-tints-tooltip.png and PREFIX-progress.png; needs imagemagick (import).
 set -euo pipefail
 program=$1; scripts=$2; out=$3; palette=${4:-light}
 work=$(mktemp -d); xvfb_pid=""; program_pid=""
