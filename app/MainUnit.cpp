@@ -2,7 +2,9 @@
 
 #include "Application.h"
 #include "DrivePaths.h"
+#include "LongWork.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -40,6 +42,21 @@ void StoreTable(TSimpleDataSet& dataSet, const char* table, int maxBlobSize) {
     dataSet.DataSet().SetCommandText(table);
     dataSet.DataSet().MaxBlobSize = maxBlobSize;
 }
+// Follows a view's dataset for its status line: what is pending changes with every post,
+// delete, cancel and apply, each of which ends an edit or makes the dataset read anew.
+class TPendingLink : public TDataLink {
+public:
+    explicit TPendingLink(std::function<void()> show) : show_(std::move(show)) {}
+
+protected:
+    void ActiveChanged() override { show_(); }
+    void EditingChanged() override { show_(); }
+    void DataSetChanged() override { show_(); }
+    void DataSetScrolled(int) override {}
+
+private:
+    std::function<void()> show_;
+};
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
@@ -197,6 +214,10 @@ void TMainForm::CreateComponents() {
     DBGrid2->SetDataSource(DataSource2.get());
     DBNavigator1->SetDataSource(DataSource1.get());
     DBNavigator2->SetDataSource(DataSource2.get());
+    pendingLink1_ = std::make_unique<TPendingLink>([this] { ShowPending(*SimpleDataSet1); });
+    pendingLink1_->SetDataSource(DataSource1.get());
+    pendingLink2_ = std::make_unique<TPendingLink>([this] { ShowPending(*SimpleDataSet2); });
+    pendingLink2_->SetDataSource(DataSource2.get());
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -252,7 +273,7 @@ void TMainForm::OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& 
     connection.Params().SetValueOfName("Password", "quillbarn");
     view.DataSet().SetCommandType(TSQLCommandType::ctTable);
     view.DataSet().SetCommandText(table);
-    view.SetActive(true);
+    RunLongWork(view, QStringLiteral("読み込み中"), [&view] { view.SetActive(true); });
     connection.SetConnected(true);
     navigator.SetEnabled(true);
 }
@@ -260,11 +281,37 @@ void TMainForm::OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& 
 // Every click on a view's navigator sends the view's pending changes at once; what the database
 // refuses stays pending for the next click.
 void TMainForm::DBNavigator1Click(TDBNavigator*, TNavigateBtn) {
-    SimpleDataSet1->ApplyUpdates(-1);
+    RunLongWork(*SimpleDataSet1, QStringLiteral("更新中"),
+                [this] { SimpleDataSet1->ApplyUpdates(-1); });
 }
 
 void TMainForm::DBNavigator2Click(TDBNavigator*, TNavigateBtn) {
-    SimpleDataSet2->ApplyUpdates(-1);
+    RunLongWork(*SimpleDataSet2, QStringLiteral("更新中"),
+                [this] { SimpleDataSet2->ApplyUpdates(-1); });
+}
+
+void TMainForm::RunLongWork(TSimpleDataSet& view, const QString& caption,
+                            const std::function<void()>& work) {
+    TLongWork longWork(*this, caption);
+    view.OnProgress = [&longWork](TProgressKind kind, std::int64_t done, std::int64_t total) {
+        return longWork.Step(kind, done, total);
+    };
+    TScopeExit forget([&view] { view.OnProgress = nullptr; });
+    work();
+}
+
+void TMainForm::ShowPending(TSimpleDataSet& view) {
+    TViewStatus* status = &view == SimpleDataSet1.get() ? ViewStatus1 : ViewStatus2;
+    if (!status)
+        return;
+    const int pending = view.ChangeCount();
+    QString text;
+    if (pending > 0) {
+        text = QStringLiteral("未送信 %1件").arg(pending);
+        if (int refused = view.RefusedCount(); refused > 0)
+            text += QStringLiteral("（うち拒否 %1件）").arg(refused);
+    }
+    status->SetPending(text);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -76,8 +77,18 @@ private:
     void OpenView(TSimpleDataSet& view, const char* table, TDBNavigator& navigator);
     TDBNavigator* CreateNavigator(const char* name, int top,
                                   void (TMainForm::*handler)(TDBNavigator*, TNavigateBtn));
+    // Shows beside the view's navigator how many of its changes are not in the database yet,
+    // and how many of them the last apply refused.
+    void ShowPending(TSimpleDataSet& view);
+    // Runs a long step of a view (the reading of an opening, the sending of an apply) with the
+    // progress box; Cancel in the box makes the step fail with the cancellation.
+    void RunLongWork(TSimpleDataSet& view, const QString& caption,
+                     const std::function<void()>& work);
 
     double scale_ = 1.0;
+    // Tell ShowPending of every post, delete, cancel and apply of each view.
+    std::unique_ptr<TDataLink> pendingLink1_;
+    std::unique_ptr<TDataLink> pendingLink2_;
 };
 
 } // namespace sorvanto

@@ -5,6 +5,7 @@
 #ifdef SORVANTO_BENCH_WITH_QT
 #include "ClickBench.h"
 #include "GridBench.h"
+#include "PaintBench.h"
 #endif
 #include "OpenBench.h"
 
@@ -47,6 +48,11 @@ const CommandEntry kCommands[] = {
      "      Clicks Next on a record navigator (offscreen) over a keywords view of N rows, the\n"
      "      window's apply step included: with nothing pending, and after one edited cell;\n"
      "      beside the same single-row update and commit through the client library.\n"},
+    {"paint", sorvanto::bench::RunPaintBench,
+     "paint [--database PATH] [--rows N]\n"
+     "      Opens the keywords view of the program's window (offscreen) on N rows while the\n"
+     "      window is asked to repaint every 5 ms; the longest stretch without a paint\n"
+     "      (open_paint_gap_ms).\n"},
 #endif
 };
 

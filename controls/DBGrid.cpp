@@ -683,8 +683,15 @@ void TDBGrid::Private::DrawDataCell(QPainter& painter, const QRect& rect, int c,
     const bool focused = IsActiveControl() && q.window()->isActiveWindow();
     state.selected = current && (focused || Has(TDBGridOption::dgAlwaysShowSelection));
     state.focused = current && focused;
-    painter.fillRect(rect,
-                     state.selected ? q.palette().color(QPalette::Highlight) : column->Color());
+    QColor fill = column->Color();
+    if (link.Active() && !state.selected) {
+        int windowRow = link.FirstRecord() + (r - titleOffset);
+        TDataSet* dataSet = link.DataSet();
+        if (r - titleOffset < link.RecordCount() && dataSet->WindowRecordPending(windowRow))
+            fill = dataSet->WindowRecordRefusal(windowRow).empty() ? q.PendingColor()
+                                                                   : q.RefusedColor();
+    }
+    painter.fillRect(rect, state.selected ? q.palette().color(QPalette::Highlight) : fill);
     if (link.Active() && q.DefaultDrawing) {
         painter.setFont(column->Font());
         QColor ink = state.selected ? q.palette().color(QPalette::HighlightedText)
@@ -844,6 +851,33 @@ QString TDBGrid::CellText(int col, int row) const {
     if (row - d->titleOffset >= d->link.RecordCount())
         return {};
     return DisplayText(*field, dataSet->WindowValue(windowRow, *field));
+}
+
+namespace {
+// A colour mixed from two: `share` of the second over the first.
+QColor Blend(const QColor& base, const QColor& over, double share) {
+    auto mix = [share](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * share)); };
+    return QColor(mix(base.red(), over.red()), mix(base.green(), over.green()),
+                  mix(base.blue(), over.blue()));
+}
+} // namespace
+
+QColor TDBGrid::PendingColor() const {
+    return Blend(palette().color(QPalette::Base), palette().color(QPalette::Highlight), 0.22);
+}
+
+QColor TDBGrid::RefusedColor() const {
+    // Warm whatever the palette: an orange red over the base, stronger on a dark base, where a
+    // thin tint would not show.
+    const QColor base = palette().color(QPalette::Base);
+    return Blend(base, QColor(236, 96, 48), base.lightness() < 128 ? 0.38 : 0.30);
+}
+
+QString TDBGrid::RefusalText(int row) const {
+    if (!d->link.Active() || row < d->titleOffset || row - d->titleOffset >= d->link.RecordCount())
+        return {};
+    int windowRow = d->link.FirstRecord() + (row - d->titleOffset);
+    return QString::fromStdString(d->link.DataSet()->WindowRecordRefusal(windowRow));
 }
 
 void TDBGrid::paintEvent(QPaintEvent* event) {

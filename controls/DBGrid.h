@@ -282,6 +282,13 @@ public:
     int IndicatorImage(int row) const;
     // The text a data cell shows.
     QString CellText(int col, int row) const;
+    // Rows whose record holds a change the database does not have yet are painted on a tint of
+    // the palette; those whose change the last apply refused on a warmer one, with the
+    // database's reason as the row's tooltip.
+    QColor PendingColor() const;
+    QColor RefusedColor() const;
+    // The database's reason for refusing a data row's change; empty when it was not refused.
+    QString RefusalText(int row) const;
 
     TDBGridClickEvent OnTitleClick;
     TDBGridClickEvent OnCellClick;

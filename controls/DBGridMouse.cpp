@@ -6,10 +6,12 @@
 
 #include "DBGridPrivate.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -278,6 +280,23 @@ void TDBGrid::Private::PaintSizingMarks(QPainter& painter) {
 bool TDBGrid::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::Leave)
         d->SetHotTitle(-1);
+    if (event->type() == QEvent::ToolTip) {
+        // Over a row whose change the database refused: the database's reason.
+        auto* help = static_cast<QHelpEvent*>(event);
+        int c = 0;
+        int r = 0;
+        QString reason;
+        if (d->CellAt(help->pos(), c, r) && c >= d->indicatorOffset)
+            reason = RefusalText(r);
+        if (reason.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QRect row(0, d->RowY(r), viewport()->width(), d->RowH(r));
+            QToolTip::showText(help->globalPos(), reason, viewport(), row);
+        }
+        return true;
+    }
     return QAbstractScrollArea::viewportEvent(event);
 }
 

@@ -165,6 +165,13 @@ TValue TDataSet::WindowValue(int windowRow, const TField& field) const {
     return GetRecordValue(window_[static_cast<size_t>(windowRow)], field.Index());
 }
 
+bool TDataSet::WindowPos(int windowRow, TRecordPos& pos) const {
+    if (windowRow < 0 || windowRow >= static_cast<int>(window_.size()))
+        return false;
+    pos = window_[static_cast<size_t>(windowRow)];
+    return pos != kNewRecord;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Fields
 

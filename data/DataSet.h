@@ -80,6 +80,11 @@ public:
     int WindowRecordCount() const noexcept { return static_cast<int>(window_.size()); }
     // A field's value in the record at a window position.
     TValue WindowValue(int windowRow, const TField& field) const;
+    // What the record at a window position holds that the database does not: whether it carries
+    // a change not yet applied, and the database's reason when the last apply refused that change
+    // (empty when it was not refused). A dataset without a change log has neither.
+    virtual bool WindowRecordPending(int /*windowRow*/) const { return false; }
+    virtual std::string WindowRecordRefusal(int /*windowRow*/) const { return {}; }
     // Recomputes the window size from the observers: the largest wanted count, at least 1.
     void UpdateBufferCount();
 
@@ -159,6 +164,9 @@ protected:
     const std::vector<bool>& EditWritten() const noexcept { return written_; }
     // The current record's position (kNewRecord while inserting), or false when there is none.
     bool CurrentPos(TRecordPos& pos) const;
+    // The position of the record at a window position; false when there is none there, or when
+    // it is the record being inserted.
+    bool WindowPos(int windowRow, TRecordPos& pos) const;
     // Rebuilds the window around pos, which is placed at window row `row` where the records allow.
     void FillWindowAround(TRecordPos pos, int row);
     void ClearWindow();

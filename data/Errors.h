@@ -40,6 +40,14 @@ private:
     int errorCode_;
 };
 
+// A long operation that the operator stopped: it ended as if it had failed, leaving everything
+// as it was before it began.
+class EOperationCancelled : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+    const char* ClassName() const noexcept override { return "EOperationCancelled"; }
+};
+
 // A file that exists but cannot be opened.
 class EFOpenError : public Exception {
 public:

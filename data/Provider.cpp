@@ -33,6 +33,8 @@ int TDataSetProvider::GetRecords(int count, bool withMetadata, bool reset,
             DataSet->WriteCurrentRow(row);
             row.Finish();
             ++written;
+            if (OnRows && written % kProgressRowStride == 0)
+                OnRows(written);
             more = DataSet->NextRow();
         }
         if (written != count)

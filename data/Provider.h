@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Progress.h"
 #include "SQLDataSet.h"
 #include "TableEngine.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace sorvanto {
@@ -20,6 +23,9 @@ public:
         : TComponent(std::move(name)) {}
 
     TSQLDataSet* DataSet = nullptr;
+    // Called with the rows written so far, every kProgressRowStride rows; raising from it stops
+    // the read with that failure.
+    std::function<void(std::int64_t rows)> OnRows;
 
     // Answers a packet of up to `count` rows (-1 for all) from the command's current row on,
     // the field descriptions when asked for, after a reset when asked for. Returns the number of

@@ -420,6 +420,8 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             applied.clear();
         };
         for (const TChangeRecord& change : changes.records) {
+            if (progress_)
+                progress_(triedCount_);
             // After a rollback the rest of the apply goes on in a transaction of its own: a
             // statement run outside one would be committed at once, whatever it affected.
             if (rolledBack) {
@@ -457,6 +459,8 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             if (errorCount > limit)
                 break;
         }
+        if (progress_)
+            progress_(triedCount_);
         bool commit = errorCount <= maxErrors || maxErrors == -1;
         if (started) {
             started = false;

@@ -6,6 +6,7 @@
 #include "Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -86,6 +87,12 @@ public:
         ownValues_ = &ownValues;
     }
 
+    // Called before each change is sent, and before the commit, with the changes sent so far;
+    // raising from it rolls the transaction back and ends Resolve with that failure.
+    void ReportProgress(std::function<void(std::size_t sent)> progress) {
+        progress_ = std::move(progress);
+    }
+
     // The statement for one change (empty for a modification with nothing to set).
     TResolverStatement StatementFor(const TChangeSet& changes, const TChangeRecord& change) const;
     // The statement that reads a row's current values by its key.
@@ -147,6 +154,7 @@ private:
     std::unordered_map<std::string, StatementShape> shapes_;
     std::string shapeKey_;
     std::vector<TValue> params_;
+    std::function<void(std::size_t sent)> progress_;
 };
 
 } // namespace sorvanto

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ParamList.h"
+#include "ScopeExit.h"
 #include "UserInterface.h"
 
 #include <algorithm>
@@ -92,6 +93,14 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
         TSQLResolver resolver(*connection_, command_->CommandText());
         resolver.UseOwnValues(ownValues_);
+        if (OnProgress) {
+            const auto total = static_cast<std::int64_t>(changes.records.size());
+            resolver.ReportProgress([this, total](std::size_t sent) {
+                if (!OnProgress(TProgressKind::pkApplying, static_cast<std::int64_t>(sent), total))
+                    throw EOperationCancelled(ComponentMessage(
+                        Name(), "更新を取り消しました。変更はすべて未送信のまま残っています"));
+            });
+        }
         auto result = resolver.Resolve(changes, MaxErrors, errorCount);
         tried = resolver.TriedCount();
         readBack = std::move(resolver.ReadBack());
@@ -111,6 +120,8 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
 void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                                const std::optional<std::vector<TUpdateErrorRecord>>& errors,
                                std::size_t tried, const TDatabaseRows& databaseRows) {
+    // The refusals of this apply replace those of the last one.
+    std::vector<std::pair<int, std::string>> refusals;
     if (!errors && tried >= changes.records.size()) {
         engine_.AcceptAll();
         engine_.TakeRowValues(databaseRows);
@@ -123,6 +134,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
     for (std::size_t i = tried; i < changes.records.size(); ++i)
         failed.push_back(changes.records[i].recordNumber);
     if (!errors) {
+        engine_.SetRefusals(refusals);
         engine_.Reconcile(failed);
         engine_.TakeRowValues(databaseRows);
         Resync();
@@ -147,7 +159,9 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         }
         // Whatever the action, a change that failed stays pending exactly as it was.
         failed.push_back(record.recordNumber);
+        refusals.emplace_back(record.recordNumber, error.Message());
     }
+    engine_.SetRefusals(refusals);
     engine_.Reconcile(failed);
     engine_.TakeRowValues(databaseRows);
     Resync();
@@ -157,6 +171,12 @@ void TSimpleDataSet::InternalOpen() {
     if (provider_->DataSet == nullptr)
         throw EDatabaseError("プロバイダの循環参照は許されません");
     int written = 0;
+    if (OnProgress)
+        provider_->OnRows = [this](std::int64_t rows) {
+            if (!OnProgress(TProgressKind::pkReading, rows, 0))
+                throw EOperationCancelled(ComponentMessage(Name(), "読み込みを取り消しました"));
+        };
+    TScopeExit stopReporting([this] { provider_->OnRows = nullptr; });
     std::optional<TDataPacket> packet = Fetch(PacketRecords, true, false, written);
     if (!packet)
         DatabaseError("データプロバイダ/パケットがありません");
@@ -228,6 +248,19 @@ TUpdateStatus TSimpleDataSet::UpdateStatus() const {
         return State() == TDataSetState::dsInsert ? TUpdateStatus::usInserted
                                                   : TUpdateStatus::usUnmodified;
     return engine_.Status(static_cast<int>(pos));
+}
+
+bool TSimpleDataSet::WindowRecordPending(int windowRow) const {
+    TRecordPos pos;
+    return Active() && WindowPos(windowRow, pos) && engine_.ChangeAt(static_cast<int>(pos));
+}
+
+std::string TSimpleDataSet::WindowRecordRefusal(int windowRow) const {
+    TRecordPos pos;
+    if (!Active() || !WindowPos(windowRow, pos))
+        return {};
+    const TChange* change = engine_.ChangeAt(static_cast<int>(pos));
+    return change ? change->refusal : std::string();
 }
 
 TDataSet::TRecordPos TSimpleDataSet::InternalPost(TRecordPos current, bool inserting, bool append) {

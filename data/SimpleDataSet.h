@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "DataSet.h"
+#include "Progress.h"
 #include "Provider.h"
 #include "Resolver.h"
 #include "SQLDataSet.h"
@@ -35,6 +36,13 @@ public:
     bool ReadOnly = false;
 
     int ChangeCount() const noexcept { return Active() ? engine_.ChangeCount() : 0; }
+    // Pending changes that the last apply sent and the database refused.
+    int RefusedCount() const noexcept { return Active() ? engine_.RefusedCount() : 0; }
+    bool WindowRecordPending(int windowRow) const override;
+    std::string WindowRecordRefusal(int windowRow) const override;
+    // Told how far the reading of an opening and the sending of an apply have come; may stop
+    // them (see TProgressEvent).
+    TProgressEvent OnProgress;
     bool CanModify() const override { return Active() && !ReadOnly; }
     int RecordCount() const override { return Active() ? engine_.ViewCount() : 0; }
     int RecNo() const override;

@@ -693,6 +693,28 @@ TUpdateStatus TTableEngine::Status(int position) const {
                                                               : TUpdateStatus::usModified;
 }
 
+const TChange* TTableEngine::ChangeAt(int position) const {
+    if (position < 0 || position >= ViewCount())
+        return nullptr;
+    auto it = changeOfRow_.find(view_[static_cast<std::size_t>(position)]);
+    return it == changeOfRow_.end() ? nullptr : &changes_[it->second];
+}
+
+void TTableEngine::SetRefusals(const std::vector<std::pair<int, std::string>>& refusals) {
+    for (TChange& change : changes_)
+        change.refusal.clear();
+    for (const auto& [index, reason] : refusals)
+        if (index >= 0 && index < ChangeCount())
+            changes_[static_cast<std::size_t>(index)].refusal = reason;
+}
+
+int TTableEngine::RefusedCount() const noexcept {
+    int count = 0;
+    for (const TChange& change : changes_)
+        count += change.refusal.empty() ? 0 : 1;
+    return count;
+}
+
 TValue TTableEngine::CheckValue(int field, const TValue& value) const {
     const TFieldDef& def = Defs().at(static_cast<std::size_t>(field));
     auto outOfRange = [&](double v, double low, double high) {
@@ -800,6 +822,7 @@ void TTableEngine::DeleteRow(int position) {
     change.kind = TUpdateKind::ukDelete;
     change.newRow = kNoRow;
     change.given.clear();
+    change.refusal.clear(); // a delete is a change of its own, not yet sent
 }
 
 void TTableEngine::RebuildIndex() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -131,6 +132,7 @@ struct TChange {
     TRowId oldRow = kNoRow;  // values before the change (modify, delete)
     TRowId newRow = kNoRow;  // values after it (modify, insert)
     std::vector<bool> given; // per field: a new value was given (modify, insert)
+    std::string refusal;     // the database's reason when the last apply refused it
 };
 
 // The rows of one table in memory: the base rows as read, the change log, and the current
@@ -162,6 +164,13 @@ public:
     void DeleteRow(int position);
 
     int ChangeCount() const noexcept { return static_cast<int>(changes_.size()); }
+    // The pending change of the row at the position; null when the row has none.
+    const TChange* ChangeAt(int position) const;
+    // Notes, per log position, the database's reason for refusing the change at the apply just
+    // made; every other change loses its earlier reason.
+    void SetRefusals(const std::vector<std::pair<int, std::string>>& refusals);
+    // Pending changes that the last apply refused.
+    int RefusedCount() const noexcept;
     const std::vector<TChange>& Changes() const noexcept { return changes_; }
     TValue RowValue(TRowId row, int field) const { return store_.Value(row, field); }
     // Accepts every change: the new values become the base rows and the log is emptied.

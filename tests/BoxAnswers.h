@@ -53,7 +53,8 @@ inline void AnswerWhenShown(std::shared_ptr<SeenBox::State> state,
     if (state->cancelled)
         return;
     QWidget* box = QApplication::activeModalWidget();
-    if (!box) {
+    // The progress box of a long open or apply is not the box the answer is meant for.
+    if (!box || box->objectName() == QLatin1String("ProgressDialog")) {
         QTimer::singleShot(0, [state, answer] { AnswerWhenShown(state, answer); });
         return;
     }

@@ -1,16 +1,21 @@
 #include "Application.h"
 #include "BoxAnswers.h"
 #include "DBNavigator.h"
+#include "LongWork.h"
 #include "MainUnit.h"
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -385,4 +390,258 @@ TEST_F(TableView, CtrlTabLeavesEachGridForItsNeighbourInTabOrder) {
     EXPECT_EQ(keywords.State(), TDataSetState::dsEdit);
     EXPECT_EQ(Shown(keywords, "KEY_WORD"), "typed");
     EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1");
+}
+
+namespace {
+
+// The colour painted in the middle of a grid cell's blank right end.
+QColor Painted(TDBGrid& grid, int col, int row) {
+    QImage image = grid.viewport()->grab().toImage();
+    QRect cell = grid.CellRect(col, row);
+    return image.pixelColor(std::min(cell.right(), image.width() - 1) - 2, cell.center().y());
+}
+
+// The contrast ratio of two colours, as readability is judged (1 to 21).
+double Contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    double la = luminance(a) + 0.05;
+    double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// Grid row of a record, while the whole table fits into the grid.
+int GridRow(int recNo) {
+    return recNo; // the title row is row 0
+}
+
+constexpr int kBlankCol = 2; // ID: a stored column the test table lacks, so its cells are blank
+
+} // namespace
+
+TEST_F(TableView, PendingAndRefusedRowsAreTintedCountedAndExplained) {
+    form.show();
+    TDBGrid& grid = *form.DBGrid1;
+    auto status = [&] { return form.ViewStatus1->text(); };
+    const QColor base = grid.palette().color(QPalette::Base);
+    EXPECT_EQ(status(), "");
+
+    keywords.Append();
+    keywords.FieldByName("KEYWORD_NO").SetValue(std::int64_t(10));
+    keywords.FieldByName("KEY_WORD").SetValue(std::string("inserted"));
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 1件");
+    Type(keywords, 2, "KEY_WORD", "mine");
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 2件");
+    keywords.SetRecNo(3);
+    keywords.Delete();
+    EXPECT_EQ(status(), "未送信 3件") << "a delete counts too";
+    Type(keywords, 1, "KEY_WORD", "dropped");
+    keywords.Cancel();
+    EXPECT_EQ(status(), "未送信 3件");
+
+    // Records 1 word 1, 2 mine, 3 word 4, 4 inserted.
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(1)), base);
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), grid.PendingColor());
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(3)), base);
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(4)), grid.PendingColor());
+
+    // Someone else changes record 2 first: the apply refuses that change and sends the others.
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 2", {});
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 10, "KEY_WORD"), "inserted");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 3, "KEY_WORD"), "<no row>");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "theirs");
+    EXPECT_EQ(status(), "未送信 1件（うち拒否 1件）");
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), grid.RefusedColor());
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(4)), base) << "sent";
+    EXPECT_GT(grid.RefusedColor().red(), grid.RefusedColor().blue()) << "warm";
+
+    // Hovering the refused row tells the database's reason; other rows tell nothing.
+    auto hover = [&](int row) {
+        QPoint at = grid.CellRect(kBlankCol, row).center();
+        QHelpEvent help(QEvent::ToolTip, at, grid.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid.viewport(), &help);
+        // A row without a reason leaves the event to others (and the tip fades out).
+        return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(GridRow(2)),
+              "レコードが見つからないか、または他のユーザーによって変更されました。");
+    EXPECT_EQ(hover(GridRow(1)), "");
+
+    // Editing the refused row again keeps it refused until the next apply.
+    Type(keywords, 2, "KEY_WORD", "mine again");
+    keywords.Post();
+    EXPECT_EQ(status(), "未送信 1件（うち拒否 1件）");
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'word 2' where KEYWORD_NO = 2", {});
+    Click(form.DBNavigator1, nbNext);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "mine again");
+    EXPECT_EQ(status(), "");
+    EXPECT_EQ(Painted(grid, kBlankCol, GridRow(2)), base);
+    EXPECT_EQ(hover(GridRow(2)), "");
+}
+
+TEST_F(TableView, TintsStayReadableInALightAndADarkPalette) {
+    TDBGrid& grid = *form.DBGrid1;
+    Type(keywords, 1, "KEY_WORD", "mine");
+    keywords.Post();
+    QPalette light = grid.palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    for (const QPalette& palette : {light, dark}) {
+        grid.setPalette(palette);
+        const QColor base = palette.color(QPalette::Base);
+        const QColor text = palette.color(QPalette::Text);
+        EXPECT_EQ(Painted(grid, kBlankCol, GridRow(1)), grid.PendingColor());
+        for (const QColor& tint : {grid.PendingColor(), grid.RefusedColor()}) {
+            EXPECT_NE(tint, base);
+            EXPECT_GE(Contrast(tint, text), 7.0) << tint.name().toStdString();
+        }
+        EXPECT_NE(grid.PendingColor(), grid.RefusedColor());
+    }
+}
+
+namespace {
+
+// The keyword table grown to 200,004 rows, in one statement of the second attachment.
+void SeedManyKeywords(Drives& drives) {
+    drives.Other().Execute("execute block as declare i integer = 5; begin "
+                           "while (i <= 200004) do begin "
+                           "insert into KEY_WORDS values (:i, 'word ' || :i); i = i + 1; end end",
+                           {});
+}
+
+// The progress box at once and up to date at every report, answered by `answer` each time it
+// is brought up to date; the timing and the answer are put back afterwards.
+class ProgressAnswer {
+public:
+    explicit ProgressAnswer(std::function<void(TProgressDialog&)> answer) {
+        TLongWork::ShowAfterMs = 0;
+        TLongWork::PaintEveryMs = 0;
+        TLongWork::OnDialogUpdated = std::move(answer);
+    }
+    ~ProgressAnswer() {
+        TLongWork::ShowAfterMs = showAfter_;
+        TLongWork::PaintEveryMs = paintEvery_;
+        TLongWork::OnDialogUpdated = nullptr;
+    }
+
+private:
+    int showAfter_ = TLongWork::ShowAfterMs;
+    int paintEvery_ = TLongWork::PaintEveryMs;
+};
+
+// What the box showed: its caption and the counts, in order, while it was up.
+struct ProgressSeen {
+    QString caption;
+    std::vector<std::int64_t> counts;
+    bool modal = false;
+};
+
+// Notes the box and presses its Cancel once it has counted `updates` times; the first time it
+// also posts a key to the window's path box, which must not take it.
+std::function<void(TProgressDialog&)> CancelAfter(ProgressSeen& seen, std::size_t updates,
+                                                  QWidget* elsewhere) {
+    return [&seen, updates, elsewhere](TProgressDialog& box) {
+        if (seen.counts.empty()) {
+            seen.caption = box.findChild<QLabel*>("CaptionLabel")->text();
+            seen.modal = box.isVisible() && QApplication::activeModalWidget() == &box;
+            QCoreApplication::postEvent(
+                elsewhere, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+        }
+        seen.counts.push_back(box.Count());
+        if (seen.counts.size() == updates)
+            QTest::mouseClick(box.CancelButton(), Qt::LeftButton);
+    };
+}
+
+bool CountsUp(const std::vector<std::int64_t>& counts) {
+    return std::is_sorted(counts.begin(), counts.end()) && counts.back() > counts.front();
+}
+
+} // namespace
+
+TEST_F(TableView, ALongOpenShowsItsProgressAndCancelLeavesTheViewClosed) {
+    SeedManyKeywords(drives);
+    ProgressSeen seen;
+    QString error;
+    {
+        ProgressAnswer answer(CancelAfter(seen, 5, form.DatabaseNameEdit));
+        error = Open(form.ShowKeywordButton);
+    }
+    EXPECT_EQ(seen.caption, "読み込み中");
+    EXPECT_TRUE(seen.modal);
+    ASSERT_EQ(seen.counts.size(), 5u);
+    EXPECT_TRUE(CountsUp(seen.counts));
+    EXPECT_EQ(error, "SimpleDataSet1: 読み込みを取り消しました.");
+    EXPECT_FALSE(keywords.Active());
+    EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb") << "no input taken";
+    EXPECT_EQ(form.ViewStatus1->text(), "");
+    EXPECT_EQ(form.findChildren<TProgressDialog*>().size(), 0);
+
+    // Left alone, the same open reads every row.
+    EXPECT_EQ(Open(form.ShowKeywordButton), "");
+    EXPECT_EQ(keywords.RecordCount(), 200004);
+}
+
+TEST_F(TableView, ALongApplyShowsItsProgressAndCancelRollsBackKeepingEveryChangePending) {
+    SeedManyKeywords(drives);
+    ASSERT_EQ(Open(form.ShowKeywordButton), "");
+    // One change refused by an earlier apply, then many more: modified, deleted, inserted.
+    drives.Other().Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 1", {});
+    Type(keywords, 1, "KEY_WORD", "refused");
+    Click(form.DBNavigator1, nbNext);
+    ASSERT_EQ(keywords.RefusedCount(), 1);
+    for (int recNo = 2; recNo <= 300; ++recNo) {
+        Type(keywords, recNo, "KEY_WORD", "mine " + std::to_string(recNo));
+        keywords.Post();
+    }
+    keywords.SetRecNo(1000);
+    keywords.Delete();
+    keywords.Append();
+    keywords.FieldByName("KEYWORD_NO").SetValue(std::int64_t(300000));
+    keywords.Post();
+    const int pending = keywords.ChangeCount();
+    const QString status = form.ViewStatus1->text();
+    ASSERT_EQ(status, "未送信 302件（うち拒否 1件）");
+
+    ProgressSeen seen;
+    SeenBox error;
+    {
+        ProgressAnswer answer(CancelAfter(seen, 20, form.DatabaseNameEdit));
+        AnswerNextBox(error, test::PressEnter);
+        Click(form.DBNavigator1, nbFirst);
+    }
+    EXPECT_EQ(seen.caption, "更新中");
+    ASSERT_EQ(seen.counts.size(), 20u);
+    EXPECT_TRUE(CountsUp(seen.counts));
+    ASSERT_TRUE(error->seen);
+    EXPECT_EQ(error->text,
+              "SimpleDataSet1: 更新を取り消しました。変更はすべて未送信のまま残っています.");
+    EXPECT_EQ(keywords.ChangeCount(), pending);
+    EXPECT_EQ(keywords.RefusedCount(), 1);
+    EXPECT_EQ(form.ViewStatus1->text(), status);
+    EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb");
+    // The database holds none of it, though changes had been sent before the Cancel.
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "word 2");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 15, "KEY_WORD"), "word 15");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1000, "KEY_WORD"), "word 1000");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300000, "KEY_WORD"), "<no row>");
+    keywords.SetRecNo(15);
+    EXPECT_EQ(Shown(keywords, "KEY_WORD"), "mine 15");
+
+    // The next click sends them all; the refused one is refused again.
+    Click(form.DBNavigator1, nbLast);
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300, "KEY_WORD"), "mine 300");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 1000, "KEY_WORD"), "<no row>");
+    EXPECT_EQ(drives.Stored("KEY_WORDS", 300000, "KEY_WORD"), "<null>");
+    EXPECT_EQ(form.ViewStatus1->text(), "未送信 1件（うち拒否 1件）");
 }
