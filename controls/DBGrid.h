@@ -282,6 +282,10 @@ public:
     int IndicatorImage(int row) const;
     // The text a data cell shows.
     QString CellText(int col, int row) const;
+    // What Ctrl+C and Ctrl+Shift+C put on the clipboard: the current cell's text; the column
+    // titles and the current row's texts, tab-separated, as spreadsheets paste them.
+    QString CurrentCellText() const;
+    QString CurrentRowText() const;
 
     TDBGridClickEvent OnTitleClick;
     TDBGridClickEvent OnCellClick;
@@ -292,6 +296,8 @@ public:
     TDrawDataCellEvent OnDrawDataCell;
     TGridEvent OnEditButtonClick;
     TGridEvent OnDblClick;
+    // Ctrl+F: the operator asks to find a text in the current column.
+    TGridEvent OnFind;
 
     struct Private;
 
