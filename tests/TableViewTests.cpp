@@ -386,3 +386,42 @@ TEST_F(TableView, CtrlTabLeavesEachGridForItsNeighbourInTabOrder) {
     EXPECT_EQ(Shown(keywords, "KEY_WORD"), "typed");
     EXPECT_EQ(drives.Stored("KEY_WORDS", 1, "KEY_WORD"), "word 1");
 }
+
+TEST_F(TableView, TheStatusLineFollowsEveryMoveAndTheFindBarLiesOverItsGrid) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.DBGrid1->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.DBGrid1->hasFocus(); }));
+    EXPECT_EQ(form.ViewStatus1->text(), "1 / 4");
+    EXPECT_EQ(form.ViewStatus2->text(), "") << "a closed view has no position";
+
+    auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(QApplication::focusWidget(), k, mods);
+    };
+    key(Qt::Key_Down);
+    EXPECT_EQ(form.ViewStatus1->text(), "2 / 4");
+    Click(form.DBNavigator1, nbLast);
+    EXPECT_EQ(form.ViewStatus1->text(), "4 / 4");
+    key(Qt::Key_Down); // appends a blank record
+    EXPECT_EQ(form.ViewStatus1->text(), "* / 4");
+    key(Qt::Key_Escape);
+    EXPECT_EQ(form.ViewStatus1->text(), "4 / 4");
+
+    // The window has no room below the grid: the bar covers the grid's bottom edge.
+    key(Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(form.FindBar1->isVisible());
+    EXPECT_FALSE(form.FindBar2->isVisible());
+    EXPECT_TRUE(form.DBGrid1->geometry().contains(form.FindBar1->geometry()));
+    EXPECT_EQ(form.FindBar1->geometry().bottom(), form.DBGrid1->geometry().bottom());
+    form.DBGrid1->SetSelectedIndex(2);
+    QTest::keyClicks(form.FindBar1->Edit(), "WORD 2");
+    key(Qt::Key_Return);
+    EXPECT_EQ(form.ViewStatus1->text(), "2 / 4");
+    key(Qt::Key_Escape);
+    EXPECT_EQ(QApplication::focusWidget(), form.DBGrid1);
+
+    form.DatabaseNameEdit->setText("c:\\firebird\\missing.fdb");
+    EXPECT_FALSE(Open(form.ShowKeywordButton).isEmpty());
+    EXPECT_EQ(form.ViewStatus1->text(), "");
+}
