@@ -20,15 +20,48 @@ namespace {
 bool IsAscii(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
+
+char LowerAscii(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
+// Folds UTF-8 text into `out` as compatibility normalization and case folding would, when each
+// of its characters folds alone to a known form: ASCII (letters lowered), full-width ASCII (to
+// ASCII), and hiragana, katakana and CJK ideographs, which stay as they are and never combine
+// with a neighbour. False when some character needs the full folding.
+bool QuickFold(const std::string& text, std::string& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            out += LowerAscii(c);
+            ++p;
+            continue;
+        }
+        if ((c & 0xF0) != 0xE0 || end - p < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
+            return false;
+        const unsigned cp =
+            (unsigned(c & 0x0F) << 12) | (unsigned(p[1] & 0x3F) << 6) | unsigned(p[2] & 0x3F);
+        if (cp >= 0xFF01 && cp <= 0xFF5E) {
+            out += LowerAscii(static_cast<unsigned char>(cp - 0xFEE0));
+        } else if ((cp >= 0x3041 && cp <= 0x3096) || (cp >= 0x30A1 && cp <= 0x30FA) ||
+                   cp == 0x30FC || (cp >= 0x4E00 && cp <= 0x9FFF)) {
+            out.append(reinterpret_cast<const char*>(p), 3);
+        } else {
+            return false;
+        }
+        p += 3;
+    }
+    return true;
+}
 } // namespace
 
 // ---- Matching -------------------------------------------------------------------------------
 
-TTextMatcher::TTextMatcher(const QString& text) : needle_(Fold(text)) {
-    asciiNeedle_ = IsAscii(needle_);
-    if (asciiNeedle_)
-        asciiBytes_ = needle_.toStdString();
-}
+TTextMatcher::TTextMatcher(const QString& text)
+    : needle_(Fold(text)), needleBytes_(needle_.toStdString()) {}
 
 QString TTextMatcher::Fold(const QString& text) {
     // Plain ASCII is already normalized; its case folding lowers the letters.
@@ -43,20 +76,10 @@ bool TTextMatcher::Matches(const QString& text) const {
 
 bool TTextMatcher::Matches(const TField& field, const TValue& value) const {
     if (const auto* text = std::get_if<std::string>(&value); text && !field.IsBlob()) {
-        // A text value is its own display text: ASCII is lowered byte by byte, anything else
-        // goes the long way.
-        buffer_.resize(text->size());
-        bool ascii = true;
-        for (std::size_t i = 0; i < text->size(); ++i) {
-            const auto c = static_cast<unsigned char>((*text)[i]);
-            if (c >= 0x80) {
-                ascii = false;
-                break;
-            }
-            buffer_[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-        }
-        if (ascii) // folded ASCII stays ASCII, so only an ASCII needle can be in it
-            return asciiNeedle_ && buffer_.find(asciiBytes_) != std::string::npos;
+        // A text value is its own display text: the common characters fold byte by byte,
+        // anything else goes the long way. UTF-8 has no false matches inside a character.
+        if (QuickFold(*text, buffer_))
+            return buffer_.find(needleBytes_) != std::string::npos;
         return Matches(QString::fromStdString(*text));
     }
     if (IsNull(value) && !field.IsBlob())

@@ -30,16 +30,15 @@ public:
     bool Empty() const noexcept { return needle_.isEmpty(); }
     // Whether a text contains the text looked for.
     bool Matches(const QString& text) const;
-    // Whether the display text of a field's value contains it; plain ASCII text is compared
-    // without being converted.
+    // Whether the display text of a field's value contains it; text of the common characters
+    // (ASCII, full-width ASCII, kana, ideographs) is compared without being converted.
     bool Matches(const TField& field, const TValue& value) const;
     // A text as it is compared.
     static QString Fold(const QString& text);
 
 private:
     QString needle_;
-    bool asciiNeedle_ = false; // the folded text is plain ASCII, kept as bytes too
-    std::string asciiBytes_;
+    std::string needleBytes_; // the folded text in UTF-8
     mutable std::string buffer_;
 };
 

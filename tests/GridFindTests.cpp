@@ -135,6 +135,27 @@ TEST_F(GridFindTest, FindMovesToTheNextMatchIgnoringCaseAndWidthAndGoesRound) {
     }
 }
 
+TEST_F(GridFindTest, TextValuesFoldedByteByByteMatchAsTheFullFoldingDoes) {
+    ShowKeywords();
+    const TField& field = dataSet->FieldByName("KEY_WORD");
+    const char* texts[] = {"ABC def", "ＡＢＣ＿ｄｅｆ", "ｶﾞｷﾞｸﾞ", "ガギグ",       "か\u3099",
+                           "が",      "検索語ー",       "①②Ⅻ",    "ﬁle",          "Straße",
+                           "𠮷野家",  "全\u3000角",     "ｱｲｳ",    "キーワード12", "\xe3\x81"};
+    const char* needles[] = {"abc", "C_D", "ガギ", "か", "が", "ー", "12",
+                             "xii", "fi",  "SS",   "𠮷", " ",  "ア", "ｷｰﾜｰﾄﾞ"};
+    for (const char* text : texts) {
+        const QString shown = DisplayText(field, std::string(text));
+        for (const char* needle : needles) {
+            const TTextMatcher matcher(QString::fromUtf8(needle));
+            EXPECT_EQ(matcher.Matches(field, std::string(text)), matcher.Matches(shown))
+                << text << " / " << needle;
+        }
+    }
+    EXPECT_TRUE(TTextMatcher("ｶﾞｷﾞ").Matches(field, std::string("ガギグ")));
+    EXPECT_TRUE(TTextMatcher("ＡＢＣ").Matches(field, std::string("xabcx")));
+    EXPECT_FALSE(TTextMatcher("ｶｷ").Matches(field, std::string("ガギグ")));
+}
+
 TEST_F(GridFindTest, EnterFindsAgainAndEscapeGivesTheFocusBack) {
     ShowKeywords();
     Go(1, 3);
