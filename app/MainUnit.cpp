@@ -88,7 +88,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FormCreate(this);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // The views close as they go: their status lines have nothing more to show.
+    for (TDataSource* source : {DataSource1.get(), DataSource2.get()}) {
+        source->OnDataChange = nullptr;
+        source->OnStateChange = nullptr;
+    }
+}
 
 void TMainForm::Place(QWidget* control, int left, int top, int width, int height) {
     auto s = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
@@ -147,9 +153,12 @@ void TMainForm::CreateControls() {
     DBNavigator2 = CreateNavigator("DBNavigator2", 335, &TMainForm::DBNavigator2Click);
     // In the free space right of each navigator.
     ViewStatus1 = new TViewStatus(this, "ViewStatus1");
-    Place(ViewStatus1, 290, 174, 175, 25);
+    Place(ViewStatus1, 290, 172, 190, 30);
     ViewStatus2 = new TViewStatus(this, "ViewStatus2");
-    Place(ViewStatus2, 290, 335, 175, 25);
+    Place(ViewStatus2, 290, 333, 190, 30);
+
+    FindBar1 = new TGridFindBar(*DBGrid1, this);
+    FindBar2 = new TGridFindBar(*DBGrid2, this);
 
     setTabOrder(DBGrid1, DBGrid2);
     setTabOrder(DBGrid2, Button1);
@@ -208,6 +217,18 @@ void TMainForm::CreateComponents() {
     SimpleDataSet2->DataSet().DataSource = DataSource2.get();
     SimpleDataSet2->Connection().Params().Add(std::string("Database=") + kStoredDatabase);
     SimpleDataSet2->Connection().SetConnected(true); // noted; connects when loading completes
+    DataSource1->OnDataChange = [this](TComponent*, TField*) {
+        ShowPosition(*SimpleDataSet1, *ViewStatus1);
+    };
+    DataSource1->OnStateChange = [this](TComponent*) {
+        ShowPosition(*SimpleDataSet1, *ViewStatus1);
+    };
+    DataSource2->OnDataChange = [this](TComponent*, TField*) {
+        ShowPosition(*SimpleDataSet2, *ViewStatus2);
+    };
+    DataSource2->OnStateChange = [this](TComponent*) {
+        ShowPosition(*SimpleDataSet2, *ViewStatus2);
+    };
     DataSource1->EndLoading();
     DataSource2->EndLoading();
     DBGrid1->SetDataSource(DataSource1.get());
@@ -312,6 +333,16 @@ void TMainForm::ShowPending(TSimpleDataSet& view) {
             text += QStringLiteral("（うち拒否 %1件）").arg(refused);
     }
     status->SetPending(text);
+}
+
+void TMainForm::ShowPosition(TSimpleDataSet& view, TViewStatus& status) {
+    if (!view.Active()) {
+        status.SetPosition(QString());
+        return;
+    }
+    const int recNo = view.RecNo();
+    const QString current = recNo >= 1 ? GroupedNumber(recNo) : QStringLiteral("*");
+    status.SetPosition(current + QStringLiteral(" / ") + GroupedNumber(view.RecordCount()));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include "DBGrid.h"
 #include "DBNavigator.h"
 #include "DataSource.h"
+#include "GridFindBar.h"
 #include "SimpleDataSet.h"
 #include "ViewStatus.h"
 
@@ -40,6 +41,9 @@ public:
     // Beside each navigator: the view's position and what it has not sent yet.
     TViewStatus* ViewStatus1 = nullptr;
     TViewStatus* ViewStatus2 = nullptr;
+    // Ctrl+F in a grid: the bar that finds a text in its current column, over its bottom edge.
+    TGridFindBar* FindBar1 = nullptr;
+    TGridFindBar* FindBar2 = nullptr;
 
     // Components.
     std::unique_ptr<TDataSource> DataSource1;
@@ -55,6 +59,9 @@ public:
     void MemoButtonClick(QObject* sender);
     void DBNavigator1Click(TDBNavigator* sender, TNavigateBtn button);
     void DBNavigator2Click(TDBNavigator* sender, TNavigateBtn button);
+    // Writes where the view's current record stands into its status line: "12 / 1,000,013",
+    // "* / count" while a new record is being inserted, nothing while the view is closed.
+    void ShowPosition(TSimpleDataSet& view, TViewStatus& status);
 
     // Layout positions as stored, for a screen whose "0" is 13 pixels high.
     static constexpr int kClientWidth = 484;

@@ -21,7 +21,7 @@ void TViewStatus::SetPending(const QString& text) {
 void TViewStatus::Show() {
     QString line = position_;
     if (!line.isEmpty() && !pending_.isEmpty())
-        line += QStringLiteral("  ");
+        line += QLatin1Char('\n');
     setText(line + pending_);
 }
 

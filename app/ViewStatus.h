@@ -6,7 +6,7 @@
 namespace sorvanto {
 
 // The line beside a view's navigator: where the current record stands, then what of the view is
-// not in the database yet. Each part is empty when it has nothing to say.
+// not in the database yet, on the line below. Each part is empty when it has nothing to say.
 class TViewStatus : public QLabel {
 public:
     TViewStatus(QWidget* parent, const char* name);
@@ -15,6 +15,8 @@ public:
     void SetPosition(const QString& text);
     // "未送信 3件" and, when the last apply refused some, "（うち拒否 1件）".
     void SetPending(const QString& text);
+    const QString& Position() const noexcept { return position_; }
+    const QString& Pending() const noexcept { return pending_; }
 
 private:
     void Show();

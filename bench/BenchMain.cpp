@@ -42,7 +42,8 @@ const CommandEntry kCommands[] = {
      "grid [--database PATH] [--rows N]\n"
      "      Shows KEY_WORDS in an offscreen data grid of the window's size, on tables of 1000\n"
      "      and of N rows (default 1000000; the small one beside PATH with \"-1k\" added), and\n"
-     "      times a full repaint, a step down from the bottom row and a thumb jump.\n"},
+     "      times a full repaint, a step down from the bottom row, a thumb jump and a find\n"
+     "      that misses every row of the KEY_WORD column.\n"},
     {"click", sorvanto::bench::RunClickBench,
      "click [--database PATH] [--rows N]\n"
      "      Clicks Next on a record navigator (offscreen) over a keywords view of N rows, the\n"

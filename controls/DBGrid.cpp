@@ -19,6 +19,8 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionHeader>
+#include <QStyleOptionSlider>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -417,8 +419,30 @@ void TDBGrid::Private::ScrollBarAction(int action) {
     restore();
 }
 
+void TDBGrid::Private::ShowThumbTip(int position) {
+    QScrollBar* bar = q.verticalScrollBar();
+    if (!bar->isSliderDown() || !link.Active())
+        return;
+    const int count = link.DataSet()->RecordCount();
+    const int target = std::clamp(position, 1, std::max(count, 1));
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    const QRect slider =
+        q.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    QToolTip::showText(bar->mapToGlobal(QPoint(0, slider.center().y())),
+                       GroupedNumber(target) + QStringLiteral(" / ") + GroupedNumber(count), bar);
+}
+
 void TDBGrid::Private::ScrollBarReleased() {
     QScrollBar* bar = q.verticalScrollBar();
+    QToolTip::hideText();
     int position = bar->sliderPosition();
     if (!TakeFocus() || !link.Active()) {
         bar->setSliderPosition(bar->value());
@@ -729,6 +753,8 @@ TDBGrid::TDBGrid(QWidget* parent)
     bar->setTracking(false);
     connect(bar, &QScrollBar::actionTriggered, this,
             [this](int action) { d->Guarded([this, action] { d->ScrollBarAction(action); }); });
+    connect(bar, &QScrollBar::sliderMoved, this,
+            [this](int position) { d->Guarded([this, position] { d->ShowThumbTip(position); }); });
     connect(bar, &QScrollBar::sliderReleased, this,
             [this] { d->Guarded([this] { d->ScrollBarReleased(); }); });
     d->Layout();
@@ -860,6 +886,16 @@ QColor Blend(const QColor& base, const QColor& over, double share) {
     return QColor(mix(base.red(), over.red()), mix(base.green(), over.green()),
                   mix(base.blue(), over.blue()));
 }
+
+// A value as a spreadsheet cell: quoted when it holds a tab, a line break or a quote.
+QString SheetValue(const QString& text) {
+    if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('"')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
 } // namespace
 
 QColor TDBGrid::PendingColor() const {
@@ -878,6 +914,28 @@ QString TDBGrid::RefusalText(int row) const {
         return {};
     int windowRow = d->link.FirstRecord() + (row - d->titleOffset);
     return QString::fromStdString(d->link.DataSet()->WindowRecordRefusal(windowRow));
+}
+
+QString TDBGrid::CurrentCellText() const {
+    // The editor's text while the operator is changing it, else what the cell shows.
+    if (d->editor && d->editorShown && d->link.Modified)
+        return d->editor->text();
+    return CellText(d->col, d->row);
+}
+
+QString TDBGrid::CurrentRowText() const {
+    QStringList titles;
+    QStringList values;
+    for (int c = d->indicatorOffset; c < ColCount(); ++c) {
+        TColumn* column = d->ColumnOf(c);
+        if (!column || !column->Visible())
+            continue;
+        titles << SheetValue(column->Title().Caption());
+        const bool editing = c == d->col && d->editor && d->editorShown && d->link.Modified;
+        values << SheetValue(editing ? d->editor->text() : CellText(c, d->row));
+    }
+    return titles.join(QLatin1Char('\t')) + QLatin1Char('\n') + values.join(QLatin1Char('\t')) +
+           QLatin1Char('\n');
 }
 
 void TDBGrid::paintEvent(QPaintEvent* event) {

@@ -289,6 +289,10 @@ public:
     QColor RefusedColor() const;
     // The database's reason for refusing a data row's change; empty when it was not refused.
     QString RefusalText(int row) const;
+    // What Ctrl+C and Ctrl+Shift+C put on the clipboard: the current cell's text; the column
+    // titles and the current row's texts, tab-separated, as spreadsheets paste them.
+    QString CurrentCellText() const;
+    QString CurrentRowText() const;
 
     TDBGridClickEvent OnTitleClick;
     TDBGridClickEvent OnCellClick;
@@ -299,6 +303,8 @@ public:
     TDrawDataCellEvent OnDrawDataCell;
     TGridEvent OnEditButtonClick;
     TGridEvent OnDblClick;
+    // Ctrl+F: the operator asks to find a text in the current column.
+    TGridEvent OnFind;
 
     struct Private;
 

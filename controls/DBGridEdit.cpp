@@ -7,7 +7,9 @@
 #include "DBGridPrivate.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -451,6 +453,17 @@ bool TDBGrid::Private::KeyDown(QKeyEvent* event) {
             return true;
         }
         return false;
+    case Qt::Key_C:
+        if (!ctrl || alt)
+            return false;
+        QGuiApplication::clipboard()->setText(shift ? q.CurrentRowText() : q.CurrentCellText());
+        return true;
+    case Qt::Key_F:
+        if (!ctrl || alt || shift)
+            return false;
+        if (q.OnFind)
+            q.OnFind(q);
+        return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (!Has(TDBGridOption::dgAlwaysShowEditor)) {
@@ -503,6 +516,13 @@ bool TDBGrid::Private::EditorKey(QKeyEvent* event) {
         break;
     case Qt::Key_Delete:
         toGrid = ctrl && !(mods & Qt::ShiftModifier);
+        break;
+    case Qt::Key_C:
+        // Ctrl+C is the edit box's own copy; the row copy and the find are the grid's.
+        toGrid = ctrl && !alt && (mods & Qt::ShiftModifier);
+        break;
+    case Qt::Key_F:
+        toGrid = ctrl && !alt && !(mods & Qt::ShiftModifier);
         break;
     case Qt::Key_F2:
         // Inside the editor F2 puts the caret at the end.

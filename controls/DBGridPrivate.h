@@ -153,6 +153,8 @@ struct TDBGrid::Private {
     int MoveBy(int distance);
     void ScrollBarAction(int action);
     void ScrollBarReleased();
+    // While the thumb is dragged: the record the release will go to, in a tooltip by the thumb.
+    void ShowThumbTip(int position);
     // Gives the grid the keyboard focus when it can take it; false when the focus stays
     // elsewhere.
     bool TakeFocus();

@@ -102,6 +102,14 @@ QString DisplayText(const TField& field, const TValue& value) {
     return std::visit(Visitor{}, value);
 }
 
+QString GroupedNumber(qint64 value) {
+    QString digits = QString::number(value);
+    const qsizetype first = digits.startsWith(QLatin1Char('-')) ? 1 : 0;
+    for (qsizetype at = digits.size() - 3; at > first; at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return digits;
+}
+
 QString EditText(const TField& field, const TValue& value) {
     return DisplayText(field, value);
 }

@@ -31,6 +31,9 @@ bool FieldAcceptsChar(const TField& field, QChar c);
 // `count` characters: a character outside the Basic Multilingual Plane is one, never split.
 qsizetype CharacterCount(const QString& text);
 QString FirstCharacters(const QString& text, qsizetype count);
+// A count as the operator reads it beside the grid: digits grouped by three with commas
+// ("1,000,013"), whatever the locale.
+QString GroupedNumber(qint64 value);
 // Converts a typed text and writes it into the field of the record being edited: numbers in
 // plain decimal notation, dates and times in the user's formats, text cut to the field's size
 // in characters. Throws the conversion's error, leaving the field as it was.

@@ -98,6 +98,12 @@ public:
     virtual void SetRecNo(int) {}
     // Whether RecNo numbers the records in order, so a scroll bar can stand for them.
     virtual bool IsSequenced() const { return false; }
+    // A field's value in the record numbered recNo (as RecNo counts them), read without moving
+    // the current record and without events; false when the dataset cannot read records by
+    // number or there is no such record. The record being edited reads as it is stored.
+    virtual bool RecordValue(int /*recNo*/, const TField& /*field*/, TValue& /*value*/) const {
+        return false;
+    }
 
     void Edit();
     void Insert() { DoInsert(false); }

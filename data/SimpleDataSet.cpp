@@ -242,6 +242,13 @@ void TSimpleDataSet::SetRecNo(int value) {
     MoveTo(pos, BufferCount() / 2);
 }
 
+bool TSimpleDataSet::RecordValue(int recNo, const TField& field, TValue& value) const {
+    if (!Active() || recNo < 1 || recNo > engine_.ViewCount() || &field.DataSet() != this)
+        return false;
+    value = engine_.Value(recNo - 1, field.Index());
+    return true;
+}
+
 TUpdateStatus TSimpleDataSet::UpdateStatus() const {
     TRecordPos pos;
     if (!Active() || State() == TDataSetState::dsInsert || !CurrentPos(pos) || pos < 0)

@@ -48,6 +48,7 @@ public:
     int RecNo() const override;
     void SetRecNo(int value) override;
     bool IsSequenced() const override { return true; }
+    bool RecordValue(int recNo, const TField& field, TValue& value) const override;
     // The change state of the current record.
     TUpdateStatus UpdateStatus() const;
 

@@ -302,3 +302,17 @@ TEST_F(FieldTextTest, TimesInADaylightSavingGapAreTakenAsTyped) {
 }
 
 } // namespace
+
+TEST(GroupedNumber, GroupsDigitsByThreeWithCommas) {
+    const std::pair<qint64, const char*> cases[] = {
+        {0, "0"},
+        {12, "12"},
+        {999, "999"},
+        {1000, "1,000"},
+        {1000013, "1,000,013"},
+        {-1234567, "-1,234,567"},
+        {-100, "-100"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(GroupedNumber(value), text) << value;
+}

@@ -427,7 +427,7 @@ constexpr int kBlankCol = 2; // ID: a stored column the test table lacks, so its
 TEST_F(TableView, PendingAndRefusedRowsAreTintedCountedAndExplained) {
     form.show();
     TDBGrid& grid = *form.DBGrid1;
-    auto status = [&] { return form.ViewStatus1->text(); };
+    auto status = [&] { return form.ViewStatus1->Pending(); };
     const QColor base = grid.palette().color(QPalette::Base);
     EXPECT_EQ(status(), "");
 
@@ -584,7 +584,7 @@ TEST_F(TableView, ALongOpenShowsItsProgressAndCancelLeavesTheViewClosed) {
     EXPECT_EQ(error, "SimpleDataSet1: 読み込みを取り消しました.");
     EXPECT_FALSE(keywords.Active());
     EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb") << "no input taken";
-    EXPECT_EQ(form.ViewStatus1->text(), "");
+    EXPECT_EQ(form.ViewStatus1->Pending(), "");
     EXPECT_EQ(form.findChildren<TProgressDialog*>().size(), 0);
 
     // Left alone, the same open reads every row.
@@ -610,7 +610,7 @@ TEST_F(TableView, ALongApplyShowsItsProgressAndCancelRollsBackKeepingEveryChange
     keywords.FieldByName("KEYWORD_NO").SetValue(std::int64_t(300000));
     keywords.Post();
     const int pending = keywords.ChangeCount();
-    const QString status = form.ViewStatus1->text();
+    const QString status = form.ViewStatus1->Pending();
     ASSERT_EQ(status, "未送信 302件（うち拒否 1件）");
 
     ProgressSeen seen;
@@ -628,7 +628,7 @@ TEST_F(TableView, ALongApplyShowsItsProgressAndCancelRollsBackKeepingEveryChange
               "SimpleDataSet1: 更新を取り消しました。変更はすべて未送信のまま残っています.");
     EXPECT_EQ(keywords.ChangeCount(), pending);
     EXPECT_EQ(keywords.RefusedCount(), 1);
-    EXPECT_EQ(form.ViewStatus1->text(), status);
+    EXPECT_EQ(form.ViewStatus1->Pending(), status);
     EXPECT_EQ(form.DatabaseNameEdit->text(), "c:\\firebird\\document.fdb");
     // The database holds none of it, though changes had been sent before the Cancel.
     EXPECT_EQ(drives.Stored("KEY_WORDS", 2, "KEY_WORD"), "word 2");
@@ -643,5 +643,47 @@ TEST_F(TableView, ALongApplyShowsItsProgressAndCancelRollsBackKeepingEveryChange
     EXPECT_EQ(drives.Stored("KEY_WORDS", 300, "KEY_WORD"), "mine 300");
     EXPECT_EQ(drives.Stored("KEY_WORDS", 1000, "KEY_WORD"), "<no row>");
     EXPECT_EQ(drives.Stored("KEY_WORDS", 300000, "KEY_WORD"), "<null>");
-    EXPECT_EQ(form.ViewStatus1->text(), "未送信 1件（うち拒否 1件）");
+    EXPECT_EQ(form.ViewStatus1->Pending(), "未送信 1件（うち拒否 1件）");
+    // The position stands first, the unsent count on the line below it.
+    EXPECT_EQ(form.ViewStatus1->text(),
+              form.ViewStatus1->Position() + "\n" + form.ViewStatus1->Pending());
+}
+
+TEST_F(TableView, TheStatusLineFollowsEveryMoveAndTheFindBarLiesOverItsGrid) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.DBGrid1->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.DBGrid1->hasFocus(); }));
+    EXPECT_EQ(form.ViewStatus1->Position(), "1 / 4");
+    EXPECT_EQ(form.ViewStatus2->Position(), "") << "a closed view has no position";
+
+    auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(QApplication::focusWidget(), k, mods);
+    };
+    key(Qt::Key_Down);
+    EXPECT_EQ(form.ViewStatus1->Position(), "2 / 4");
+    Click(form.DBNavigator1, nbLast);
+    EXPECT_EQ(form.ViewStatus1->Position(), "4 / 4");
+    key(Qt::Key_Down); // appends a blank record
+    EXPECT_EQ(form.ViewStatus1->Position(), "* / 4");
+    key(Qt::Key_Escape);
+    EXPECT_EQ(form.ViewStatus1->Position(), "4 / 4");
+
+    // The window has no room below the grid: the bar covers the grid's bottom edge.
+    key(Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(form.FindBar1->isVisible());
+    EXPECT_FALSE(form.FindBar2->isVisible());
+    EXPECT_TRUE(form.DBGrid1->geometry().contains(form.FindBar1->geometry()));
+    EXPECT_EQ(form.FindBar1->geometry().bottom(), form.DBGrid1->geometry().bottom());
+    form.DBGrid1->SetSelectedIndex(2);
+    QTest::keyClicks(form.FindBar1->Edit(), "WORD 2");
+    key(Qt::Key_Return);
+    EXPECT_EQ(form.ViewStatus1->Position(), "2 / 4");
+    key(Qt::Key_Escape);
+    EXPECT_EQ(QApplication::focusWidget(), form.DBGrid1);
+
+    form.DatabaseNameEdit->setText("c:\\firebird\\missing.fdb");
+    EXPECT_FALSE(Open(form.ShowKeywordButton).isEmpty());
+    EXPECT_EQ(form.ViewStatus1->Position(), "");
 }

@@ -2,9 +2,10 @@
 # The real program under Xvfb. With the demo profile and database it shows its window and the
 # exit button ends it with status 0; an operator logs on from the keyboard, opens both tables,
 # deletes a row of each through its navigator, types into each grid reached with Ctrl+Tab and
-# Ctrl+Shift+Tab, and isql-fb finds the changes in the database file. With the
-# stored database missing, the fatal failure box appears, no main window is ever shown, and
-# dismissing the box (or a termination signal) ends it with status 1.
+# Ctrl+Shift+Tab, finds a row with Ctrl+F and types into it, and isql-fb finds the changes in the
+# database file. With the stored database missing, the fatal failure box appears, no main window
+# is ever shown, and dismissing the box (or a termination signal) ends it with status 1.
+# With SORVANTO_SCREENSHOTS set to a folder, a picture of the open find bar is saved there.
 #
 #   tests/program_test.sh PROGRAM SCRIPTS_DIR
 set -euo pipefail
@@ -267,6 +268,30 @@ wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'BackInGrid1' and KE
   { cat "$work/run4.log"; fail "the word typed into DBGrid1 after Ctrl+Shift+Tab did not reach the database"; }
 echo "ok: Ctrl+Shift+Tab took the keyboard back to DBGrid1, whose typed word reached the database"
 
+# Finding in DBGrid1: Right to USER_NAME on the first row, Ctrl+F opens the find bar, "suzuki"
+# in lower case and Return find the first SUZUKI row (keyword 5) below; Escape closes the bar
+# and gives the keyboard back to the grid, where a new name is typed into the found row and Next
+# on DBNavigator1 sends it. Had the find not moved, the name would land on the first row.
+xdotool key --clearmodifiers Right ctrl+f
+xdotool type --delay 20 'suzuki'
+xdotool key --clearmodifiers Return
+if [ -n "${SORVANTO_SCREENSHOTS:-}" ]; then
+  # The find bar over the bottom of DBGrid1, for a look by eye.
+  mkdir -p "$SORVANTO_SCREENSHOTS"
+  sleep 1
+  import -window "$window" "$SORVANTO_SCREENSHOTS/find-bar.png" || echo "no screenshot" >&2
+fi
+xdotool key --clearmodifiers Escape
+xdotool type --delay 20 'FOUNDBYFIND'
+xdotool key --clearmodifiers Return
+# shellcheck disable=SC2046
+click_at $(nav_button 2 174) # Next of DBNavigator1
+wait_count "select count(*) from KEY_WORDS where USER_NAME = 'FOUNDBYFIND' and KEYWORD_NO = 5;" 1 ||
+  { cat "$work/run4.log"; fail "the name typed after finding 'suzuki' did not reach keyword 5"; }
+[ "$(isql "select count(*) from KEY_WORDS where USER_NAME = 'FOUNDBYFIND';" | tail -n 1 | tr -d ' ')" = 1 ] ||
+  fail "the name typed after the find landed on more than the found row"
+echo "ok: Ctrl+F found 'suzuki' in USER_NAME regardless of case, and the name typed into the found row reached the database"
+
 # Out of DBGrid1 and DBGrid2 to Button1, whose Space ends the program.
 xdotool key --clearmodifiers ctrl+Tab ctrl+Tab space
 wait_exit
@@ -295,4 +320,4 @@ kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
 echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "10 passed, 0 failed"
+echo "11 passed, 0 failed"
