@@ -696,7 +696,7 @@ TUpdateStatus TTableEngine::Status(int position) const {
 const TChange* TTableEngine::ChangeAt(int position) const {
     if (position < 0 || position >= ViewCount())
         return nullptr;
-    auto it = changeOfRow_.find(view_[static_cast<std::size_t>(position)]);
+    auto it = changeOfRow_.find(RowAt(position));
     return it == changeOfRow_.end() ? nullptr : &changes_[it->second];
 }
 

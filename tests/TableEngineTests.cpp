@@ -138,3 +138,18 @@ TEST(ChangeLog, FollowsTheRulesOfEachSequenceOfEdits) {
         EXPECT_EQ(Log(engine), c.log) << c.name;
     }
 }
+
+TEST(ChangeLog, EachPositionFindsItsOwnChangeBeforeAndAfterAnInsert) {
+    TTableEngine engine = Loaded();
+    SetName(engine, 1, std::string("b")); // only modified: the view lists no rows yet
+    EXPECT_EQ(engine.ChangeAt(0), nullptr);
+    ASSERT_NE(engine.ChangeAt(1), nullptr);
+    EXPECT_EQ(engine.ChangeAt(1)->kind, TUpdateKind::ukModify);
+    EXPECT_EQ(engine.ChangeAt(3), nullptr);
+    Insert(engine, 0, 9, "z"); // now the view lists its rows, and everything moves down one
+    ASSERT_NE(engine.ChangeAt(0), nullptr);
+    EXPECT_EQ(engine.ChangeAt(0)->kind, TUpdateKind::ukInsert);
+    EXPECT_EQ(engine.ChangeAt(1), nullptr);
+    ASSERT_NE(engine.ChangeAt(2), nullptr);
+    EXPECT_EQ(engine.ChangeAt(2)->kind, TUpdateKind::ukModify);
+}
