@@ -10,18 +10,13 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionHeader>
-#include <QStyleOptionSlider>
-#include <QToolTip>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -377,86 +372,6 @@ bool TDBGrid::Private::TakeFocus() {
         return true;
     q.setFocus(Qt::MouseFocusReason);
     return IsActiveControl();
-}
-
-void TDBGrid::Private::ScrollBarAction(int action) {
-    QScrollBar* bar = q.verticalScrollBar();
-    if (action == QAbstractSlider::SliderMove) {
-        // Dragging the thumb moves nothing until it is released.
-        if (!bar->isSliderDown())
-            ScrollBarReleased();
-        return;
-    }
-    int value = bar->value();
-    auto restore = [&] { bar->setSliderPosition(bar->value()); };
-    if (!TakeFocus() || !link.Active()) {
-        bar->setSliderPosition(value);
-        return;
-    }
-    TDataSet* dataSet = link.DataSet();
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        MoveBy(-link.ActiveRecord() - 1);
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        MoveBy(link.RecordCount() - link.ActiveRecord());
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        MoveBy(-VisibleRows());
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        MoveBy(VisibleRows());
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        dataSet->First();
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        dataSet->Last();
-        break;
-    default:
-        break;
-    }
-    restore();
-}
-
-void TDBGrid::Private::ShowThumbTip(int position) {
-    QScrollBar* bar = q.verticalScrollBar();
-    if (!bar->isSliderDown() || !link.Active())
-        return;
-    const int count = link.DataSet()->RecordCount();
-    const int target = std::clamp(position, 1, std::max(count, 1));
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = Qt::Vertical;
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.pageStep = bar->pageStep();
-    option.singleStep = bar->singleStep();
-    const QRect slider =
-        q.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
-    QToolTip::showText(bar->mapToGlobal(QPoint(0, slider.center().y())),
-                       GroupedNumber(target) + QStringLiteral(" / ") + GroupedNumber(count), bar);
-}
-
-void TDBGrid::Private::ScrollBarReleased() {
-    QScrollBar* bar = q.verticalScrollBar();
-    QToolTip::hideText();
-    int position = bar->sliderPosition();
-    if (!TakeFocus() || !link.Active()) {
-        bar->setSliderPosition(bar->value());
-        return;
-    }
-    auto* dataSet = link.DataSet();
-    // The thumb goes back to the bar's value, however the move ends.
-    const auto restore = qScopeGuard([bar] { bar->setSliderPosition(bar->value()); });
-    if (position <= 1)
-        dataSet->First();
-    else if (position >= dataSet->RecordCount())
-        dataSet->Last();
-    else
-        dataSet->SetRecNo(position);
 }
 
 // ---- Reactions to the data link -------------------------------------------------------------
@@ -886,16 +801,6 @@ QColor Blend(const QColor& base, const QColor& over, double share) {
     return QColor(mix(base.red(), over.red()), mix(base.green(), over.green()),
                   mix(base.blue(), over.blue()));
 }
-
-// A value as a spreadsheet cell: quoted when it holds a tab, a line break or a quote.
-QString SheetValue(const QString& text) {
-    if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('"')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 } // namespace
 
 QColor TDBGrid::PendingColor() const {
@@ -907,35 +812,6 @@ QColor TDBGrid::RefusedColor() const {
     // thin tint would not show.
     const QColor base = palette().color(QPalette::Base);
     return Blend(base, QColor(236, 96, 48), base.lightness() < 128 ? 0.38 : 0.30);
-}
-
-QString TDBGrid::RefusalText(int row) const {
-    if (!d->link.Active() || row < d->titleOffset || row - d->titleOffset >= d->link.RecordCount())
-        return {};
-    int windowRow = d->link.FirstRecord() + (row - d->titleOffset);
-    return QString::fromStdString(d->link.DataSet()->WindowRecordRefusal(windowRow));
-}
-
-QString TDBGrid::CurrentCellText() const {
-    // The editor's text while the operator is changing it, else what the cell shows.
-    if (d->editor && d->editorShown && d->link.Modified)
-        return d->editor->text();
-    return CellText(d->col, d->row);
-}
-
-QString TDBGrid::CurrentRowText() const {
-    QStringList titles;
-    QStringList values;
-    for (int c = d->indicatorOffset; c < ColCount(); ++c) {
-        TColumn* column = d->ColumnOf(c);
-        if (!column || !column->Visible())
-            continue;
-        titles << SheetValue(column->Title().Caption());
-        const bool editing = c == d->col && d->editor && d->editorShown && d->link.Modified;
-        values << SheetValue(editing ? d->editor->text() : CellText(c, d->row));
-    }
-    return titles.join(QLatin1Char('\t')) + QLatin1Char('\n') + values.join(QLatin1Char('\t')) +
-           QLatin1Char('\n');
 }
 
 void TDBGrid::paintEvent(QPaintEvent* event) {

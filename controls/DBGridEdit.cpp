@@ -15,6 +15,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QScopedValueRollback>
+#include <QStringList>
 #include <QTimer>
 #include <QValidator>
 
@@ -541,6 +542,42 @@ bool TDBGrid::Private::EditorKey(QKeyEvent* event) {
     if (!printable.isEmpty() && !ctrl)
         return !AcceptTyping(printable);
     return false;
+}
+
+// ---- Copying ------------------------------------------------------------------------------
+
+namespace {
+// A value as a spreadsheet cell: quoted when it holds a tab, a line break or a quote.
+QString SheetValue(const QString& text) {
+    if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('"')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+} // namespace
+
+QString TDBGrid::CurrentCellText() const {
+    // The editor's text while the operator is changing it, else what the cell shows.
+    if (d->editor && d->editorShown && d->link.Modified)
+        return d->editor->text();
+    return CellText(d->col, d->row);
+}
+
+QString TDBGrid::CurrentRowText() const {
+    QStringList titles;
+    QStringList values;
+    for (int c = d->indicatorOffset; c < ColCount(); ++c) {
+        TColumn* column = d->ColumnOf(c);
+        if (!column || !column->Visible())
+            continue;
+        titles << SheetValue(column->Title().Caption());
+        const bool editing = c == d->col && d->editor && d->editorShown && d->link.Modified;
+        values << SheetValue(editing ? d->editor->text() : CellText(c, d->row));
+    }
+    return titles.join(QLatin1Char('\t')) + QLatin1Char('\n') + values.join(QLatin1Char('\t')) +
+           QLatin1Char('\n');
 }
 
 // ---- The widget's editing side --------------------------------------------------------------

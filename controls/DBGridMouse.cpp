@@ -1,6 +1,6 @@
 // The data grid's mouse: presses on data cells and titles, hovering, column resizing and moving
-// with their marks, double clicks and the wheel. One state per gesture: a press picks it, a move
-// switches on it, a release ends it.
+// with their marks, double clicks, the wheel and the vertical scroll bar. One state per gesture: a
+// press picks it, a move switches on it, a release ends it.
 
 #include "DBGrid.h"
 
@@ -9,7 +9,10 @@
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -223,6 +226,88 @@ void TDBGrid::Private::MouseTitleRelease(const QPoint& pos) {
     }
 }
 
+// ---- The vertical scroll bar: clicks, and the thumb dragged then released ----------------
+
+void TDBGrid::Private::ScrollBarAction(int action) {
+    QScrollBar* bar = q.verticalScrollBar();
+    if (action == QAbstractSlider::SliderMove) {
+        // Dragging the thumb moves nothing until it is released.
+        if (!bar->isSliderDown())
+            ScrollBarReleased();
+        return;
+    }
+    int value = bar->value();
+    auto restore = [&] { bar->setSliderPosition(bar->value()); };
+    if (!TakeFocus() || !link.Active()) {
+        bar->setSliderPosition(value);
+        return;
+    }
+    TDataSet* dataSet = link.DataSet();
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        MoveBy(-link.ActiveRecord() - 1);
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        MoveBy(link.RecordCount() - link.ActiveRecord());
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        MoveBy(-VisibleRows());
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        MoveBy(VisibleRows());
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        dataSet->First();
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        dataSet->Last();
+        break;
+    default:
+        break;
+    }
+    restore();
+}
+
+void TDBGrid::Private::ShowThumbTip(int position) {
+    QScrollBar* bar = q.verticalScrollBar();
+    if (!bar->isSliderDown() || !link.Active())
+        return;
+    const int count = link.DataSet()->RecordCount();
+    const int target = std::clamp(position, 1, std::max(count, 1));
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    const QRect slider =
+        q.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    QToolTip::showText(bar->mapToGlobal(QPoint(0, slider.center().y())),
+                       GroupedNumber(target) + QStringLiteral(" / ") + GroupedNumber(count), bar);
+}
+
+void TDBGrid::Private::ScrollBarReleased() {
+    QScrollBar* bar = q.verticalScrollBar();
+    QToolTip::hideText();
+    int position = bar->sliderPosition();
+    if (!TakeFocus() || !link.Active()) {
+        bar->setSliderPosition(bar->value());
+        return;
+    }
+    auto* dataSet = link.DataSet();
+    // The thumb goes back to the bar's value, however the move ends.
+    const auto restore = qScopeGuard([bar] { bar->setSliderPosition(bar->value()); });
+    if (position <= 1)
+        dataSet->First();
+    else if (position >= dataSet->RecordCount())
+        dataSet->Last();
+    else
+        dataSet->SetRecNo(position);
+}
+
 // ---- Column borders and the sizing marks ----------------------------------------------------
 
 int TDBGrid::Private::ColumnBorderAt(const QPoint& pos) const {
@@ -273,6 +358,13 @@ void TDBGrid::Private::PaintSizingMarks(QPainter& painter) {
             x += colWidths[static_cast<size_t>(moveTarget)];
         painter.fillRect(QRect(x - 1, 0, 3, TitlePitch()), ink);
     }
+}
+
+QString TDBGrid::RefusalText(int row) const {
+    if (!d->link.Active() || row < d->titleOffset || row - d->titleOffset >= d->link.RecordCount())
+        return {};
+    int windowRow = d->link.FirstRecord() + (row - d->titleOffset);
+    return QString::fromStdString(d->link.DataSet()->WindowRecordRefusal(windowRow));
 }
 
 // ---- The widget's mouse events --------------------------------------------------------------

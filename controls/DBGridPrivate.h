@@ -1,9 +1,11 @@
 #pragma once
 
 // The grid's private state, shared by its four files:
-//   DBGrid.cpp         geometry, layout, scroll bars, painting, reactions to the data link
+//   DBGrid.cpp         geometry, layout, the scroll bars' ranges, painting, reactions to the
+//                      data link
 //   DBGridColumns.cpp  the columns and their titles
-//   DBGridMouse.cpp    the mouse: presses, moves, releases, column resizing and moving, wheel
+//   DBGridMouse.cpp    the mouse: presses, moves, releases, column resizing and moving, wheel,
+//                      scroll bar clicks and thumb, the refusal tooltip
 //   DBGridEdit.cpp     the keyboard, the in-place editor and the editing rules
 
 #include "DBGrid.h"
@@ -151,10 +153,6 @@ struct TDBGrid::Private {
     // Moves the current column; direction -1, 0 or +1.
     void MoveCol(int target, int direction);
     int MoveBy(int distance);
-    void ScrollBarAction(int action);
-    void ScrollBarReleased();
-    // While the thumb is dragged: the record the release will go to, in a tooltip by the thumb.
-    void ShowThumbTip(int position);
     // Gives the grid the keyboard focus when it can take it; false when the focus stays
     // elsewhere.
     bool TakeFocus();
@@ -178,6 +176,11 @@ struct TDBGrid::Private {
 
     // ==== DBGridMouse.cpp =====================================================================
 
+    // The vertical scroll bar's clicks; its thumb moves the record only when released.
+    void ScrollBarAction(int action);
+    void ScrollBarReleased();
+    // While the thumb is dragged: the record the release will go to, in a tooltip by the thumb.
+    void ShowThumbTip(int position);
     void MousePress(const QPoint& pos);
     void MouseTitlePress(const QPoint& pos, int c);
     // A move, by the mouse state: hovering, resizing, or dragging a title.
