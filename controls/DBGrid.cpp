@@ -1,4 +1,4 @@
-// The data grid's geometry, layout, scroll bars, painting and reactions to the data link. The
+// The data grid's geometry, layout, scroll bar ranges, painting and reactions to the data link. The
 // columns are in DBGridColumns.cpp, the mouse in DBGridMouse.cpp, the keyboard, the in-place
 // editor and the editing rules in DBGridEdit.cpp.
 
