@@ -1,6 +1,6 @@
-// The data grid's geometry, layout, scroll bar ranges, painting and reactions to the data link. The
-// columns are in DBGridColumns.cpp, the mouse in DBGridMouse.cpp, the keyboard, the in-place
-// editor and the editing rules in DBGridEdit.cpp.
+// The data grid's geometry, layout, scroll bar ranges, painting and reactions to the data
+// link. The columns are in DBGridColumns.cpp, the mouse in DBGridMouse.cpp, the keyboard, the
+// in-place editor and the editing rules in DBGridEdit.cpp.
 
 #include "DBGrid.h"
 
