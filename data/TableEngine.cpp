@@ -18,8 +18,12 @@ constexpr std::size_t kFirstChunkSize = 4096;
 constexpr unsigned kOffsetBits = 20;
 constexpr std::size_t kMaxOffset = (std::size_t(1) << kOffsetBits) - 1;
 constexpr std::size_t kMaxChunks = std::size_t(1) << (32 - kOffsetBits);
-constexpr unsigned kLocatorBlockBits = 12;
-constexpr std::size_t kLocatorBlock = std::size_t(1) << kLocatorBlockBits;
+constexpr unsigned kGroupBits = 5;
+constexpr std::size_t kGroupRows = std::size_t(1) << kGroupBits;
+constexpr unsigned kGroupBlockBits = 7;
+constexpr std::size_t kGroupBlock = std::size_t(1) << kGroupBlockBits;
+// The largest row size a group's byte holds; 0 there says the row is irregular.
+constexpr std::size_t kMaxRegularSize = 255;
 constexpr int kTypeMismatch = 1;
 constexpr int kOutOfRange = 2;
 
@@ -261,7 +265,8 @@ TRowStore::TRowStore(TRowStore&& other) noexcept
     : defs_(std::move(other.defs_)), storage_(std::move(other.storage_)),
       chunks_(std::move(other.chunks_)), chunkSizes_(std::move(other.chunkSizes_)),
       chunkUsed_(std::exchange(other.chunkUsed_, 0)),
-      chunkCapacity_(std::exchange(other.chunkCapacity_, 0)), locators_(std::move(other.locators_)),
+      chunkCapacity_(std::exchange(other.chunkCapacity_, 0)), groups_(std::move(other.groups_)),
+      irregular_(std::move(other.irregular_)), lastChunk_(std::exchange(other.lastChunk_, 0)),
       rowCount_(std::exchange(other.rowCount_, 0)) {}
 
 TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
@@ -271,7 +276,9 @@ TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
     chunkSizes_ = std::move(other.chunkSizes_);
     chunkUsed_ = std::exchange(other.chunkUsed_, 0);
     chunkCapacity_ = std::exchange(other.chunkCapacity_, 0);
-    locators_ = std::move(other.locators_);
+    groups_ = std::move(other.groups_);
+    irregular_ = std::move(other.irregular_);
+    lastChunk_ = std::exchange(other.lastChunk_, 0);
     rowCount_ = std::exchange(other.rowCount_, 0);
     return *this;
 }
@@ -280,13 +287,18 @@ void TRowStore::Clear() {
     chunks_.clear();
     chunkSizes_.clear();
     chunkUsed_ = chunkCapacity_ = 0;
-    locators_.clear();
-    locators_.shrink_to_fit();
+    groups_.clear();
+    groups_.shrink_to_fit();
+    irregular_.clear();
+    lastChunk_ = 0;
     rowCount_ = 0;
 }
 
 std::size_t TRowStore::BytesUsed() const noexcept {
-    std::size_t bytes = locators_.size() * kLocatorBlock * sizeof(std::uint32_t);
+    std::size_t bytes = groups_.size() * kGroupBlock * sizeof(RowGroup);
+    // An irregular row's entry, its node and its bucket.
+    bytes +=
+        irregular_.size() * (sizeof(std::pair<const TRowId, IrregularRow>) + 3 * sizeof(void*));
     for (std::size_t size : chunkSizes_)
         bytes += size;
     return bytes;
@@ -319,11 +331,24 @@ void TRowStore::Reserve(std::size_t need, std::size_t keep) {
 TRowId TRowStore::Commit(std::size_t bytes) {
     if (rowCount_ >= kNoRow)
         throw ETableEngineError(kOutOfRange, "行数が多すぎます");
-    if (rowCount_ % kLocatorBlock == 0 && rowCount_ / kLocatorBlock == locators_.size())
-        locators_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kLocatorBlock));
-    std::uint32_t locator =
-        static_cast<std::uint32_t>(((chunks_.size() - 1) << kOffsetBits) | chunkUsed_);
-    locators_[rowCount_ >> kLocatorBlockBits][rowCount_ & (kLocatorBlock - 1)] = locator;
+    std::size_t group = rowCount_ >> kGroupBits;
+    std::size_t slot = rowCount_ & (kGroupRows - 1);
+    if (slot == 0 && (group & (kGroupBlock - 1)) == 0 &&
+        (group >> kGroupBlockBits) == groups_.size())
+        groups_.push_back(std::make_unique_for_overwrite<RowGroup[]>(kGroupBlock));
+    RowGroup& entry = groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)];
+    std::size_t chunk = chunks_.size() - 1;
+    auto locator = static_cast<std::uint32_t>((chunk << kOffsetBits) | chunkUsed_);
+    if (slot == 0)
+        entry.first = locator;
+    bool follows = slot == 0 || chunk == lastChunk_;
+    if (follows && bytes <= kMaxRegularSize) {
+        entry.sizes[slot] = static_cast<std::uint8_t>(bytes);
+    } else {
+        entry.sizes[slot] = 0;
+        irregular_[static_cast<TRowId>(rowCount_)] = IrregularRow{locator, bytes};
+    }
+    lastChunk_ = chunk;
     chunkUsed_ += bytes;
     return static_cast<TRowId>(rowCount_++);
 }
@@ -331,7 +356,29 @@ TRowId TRowStore::Commit(std::size_t bytes) {
 const unsigned char* TRowStore::RowBytes(TRowId row) const {
     if (row >= rowCount_)
         throw std::out_of_range("TRowStore: no such row");
-    std::uint32_t locator = locators_[row >> kLocatorBlockBits][row & (kLocatorBlock - 1)];
+    std::size_t group = row >> kGroupBits;
+    std::size_t slot = row & (kGroupRows - 1);
+    const RowGroup& entry = groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)];
+    std::uint32_t locator =
+        entry.sizes[slot] != 0 || slot == 0 ? entry.first : irregular_.find(row)->second.locator;
+    if (entry.sizes[slot] != 0 && slot != 0) {
+        // Walk from the group's first row, or from the last irregular row before this one.
+        std::size_t from = slot;
+        while (from > 0 && entry.sizes[from - 1] != 0)
+            --from;
+        std::size_t offset;
+        if (from == 0) {
+            offset = locator & kMaxOffset;
+        } else {
+            const IrregularRow& start =
+                irregular_.find(static_cast<TRowId>(row - (slot - from) - 1))->second;
+            locator = start.locator;
+            offset = (locator & kMaxOffset) + start.size;
+        }
+        for (std::size_t i = from; i < slot; ++i)
+            offset += entry.sizes[i];
+        return chunks_[locator >> kOffsetBits].get() + offset;
+    }
     return chunks_[locator >> kOffsetBits].get() + (locator & kMaxOffset);
 }
 

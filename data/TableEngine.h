@@ -36,7 +36,7 @@ inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
 
 // Rows held compactly: each row is a null bitmap followed by its non-null values, numbers in
 // their own width and text as a length and its bytes. Rows are appended and never moved; a row
-// is found through a 4-byte locator (its chunk and its offset in it).
+// is found from its group's first row and the sizes of the rows before it.
 class TRowStore {
 public:
     explicit TRowStore(std::vector<TFieldDef> defs = {});
@@ -117,8 +117,21 @@ private:
     std::vector<std::size_t> chunkSizes_;
     std::size_t chunkUsed_ = 0;
     std::size_t chunkCapacity_ = 0;
-    // Row locators (chunk index << kOffsetBits | offset) in blocks that never move.
-    std::vector<std::unique_ptr<std::uint32_t[]>> locators_;
+    // Rows are found in groups of 32: the locator (chunk index << 20 | offset) of the group's
+    // first row, then each row's size in a byte, so a row lies at the first row's place plus
+    // the sizes before it. A row of 256 bytes or more, or one that starts a new chunk, has size
+    // 0 there and its locator and size in irregular_. Groups are kept in blocks that never move.
+    struct RowGroup {
+        std::uint32_t first;
+        std::uint8_t sizes[32];
+    };
+    struct IrregularRow {
+        std::uint32_t locator;
+        std::size_t size;
+    };
+    std::vector<std::unique_ptr<RowGroup[]>> groups_;
+    std::unordered_map<TRowId, IrregularRow> irregular_;
+    std::size_t lastChunk_ = 0; // the chunk of the last row appended
     std::size_t rowCount_ = 0;
 };
 

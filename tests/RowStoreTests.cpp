@@ -41,9 +41,9 @@ std::vector<std::int64_t> Keys(const TTableEngine& engine) {
     return keys;
 }
 
-TEST(RowStore, RowsAcrossChunkAndLocatorBlockBoundariesKeepTheirValues) {
-    // Long texts fill chunks quickly; many rows cross locator blocks; one row is larger than
-    // any chunk.
+TEST(RowStore, RowsAcrossChunkAndGroupBoundariesKeepTheirValues) {
+    // Long texts fill chunks quickly, and runs of rows too long for a group's size byte fall at
+    // every place in a group; many rows cross group blocks; one row is larger than any chunk.
     TRowStore store(KeyAndText());
     const int count = 10000;
     for (int i = 0; i < count; ++i) {
