@@ -564,6 +564,57 @@ const MessageField& FieldOf(const ReaderState& s, int column) {
 
 } // namespace
 
+TDrvReader::RawColumn TDrvReader::Raw(int column) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = s.fields.at(static_cast<size_t>(column));
+    RawColumn raw;
+    raw.scale = f.scale < 0 ? -f.scale : 0;
+    raw.offset = f.offset;
+    raw.nullOffset = f.nullOffset;
+    raw.length = f.length;
+    switch (f.type) {
+    case SQL_SHORT:
+        raw.kind = RawColumn::Kind::Short;
+        break;
+    case SQL_LONG:
+        raw.kind = RawColumn::Kind::Long;
+        break;
+    case SQL_INT64:
+        raw.kind = RawColumn::Kind::Int64;
+        break;
+    case SQL_FLOAT:
+        raw.kind = RawColumn::Kind::Float;
+        break;
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+        raw.kind = RawColumn::Kind::Double;
+        break;
+    case SQL_BOOLEAN:
+        raw.kind = RawColumn::Kind::Boolean;
+        break;
+    case SQL_TYPE_DATE:
+        raw.kind = RawColumn::Kind::Date;
+        break;
+    case SQL_TYPE_TIME:
+        raw.kind = RawColumn::Kind::Time;
+        break;
+    case SQL_TIMESTAMP:
+        raw.kind = RawColumn::Kind::TimeStamp;
+        break;
+    case SQL_VARYING:
+        raw.kind = RawColumn::Kind::Varying;
+        break;
+    default:
+        break;
+    }
+    return raw;
+}
+
+const unsigned char* TDrvReader::RowBuffer() const noexcept {
+    const ReaderState& s = *impl_->state;
+    return s.onRow ? s.buffer.data() : nullptr;
+}
+
 bool TDrvReader::IsNull(int column) const {
     const ReaderState& s = *impl_->state;
     const MessageField& f = FieldOf(s, column);

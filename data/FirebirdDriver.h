@@ -127,6 +127,34 @@ public:
     // Any column as a value.
     TValue GetValue(int column) const;
 
+    // Where a column lies in the fetch buffer, for a caller that decodes whole rows itself.
+    // Dates count days from 1858-11-17, times 1/10000 seconds from midnight, a timestamp is a
+    // date followed by a time, a varying text is a 2-byte length and its bytes. Other: any kind
+    // that needs the getters above (fixed-length text, blobs, ...).
+    struct RawColumn {
+        enum class Kind : std::uint8_t {
+            Short,
+            Long,
+            Int64,
+            Float,
+            Double,
+            Boolean,
+            Date,
+            Time,
+            TimeStamp,
+            Varying,
+            Other
+        };
+        Kind kind = Kind::Other;
+        int scale = 0; // digits after the decimal point of an integer kind (positive)
+        unsigned offset = 0;
+        unsigned nullOffset = 0; // a 2-byte flag, not 0 for null
+        unsigned length = 0;     // bytes of the value; a varying text: its largest length
+    };
+    RawColumn Raw(int column) const;
+    // The fetch buffer of the current row; null when there is none.
+    const unsigned char* RowBuffer() const noexcept;
+
 private:
     friend class TDrvStatement;
     struct Impl;

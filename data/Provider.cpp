@@ -31,7 +31,6 @@ int TDataSetProvider::GetRecords(int count, bool withMetadata, bool reset,
         bool more = DataSet->AtRow();
         while (more && (count < 0 || written < count)) {
             DataSet->WriteCurrentRow(row);
-            row.Finish();
             ++written;
             if (OnRows && written % kProgressRowStride == 0)
                 OnRows(written);

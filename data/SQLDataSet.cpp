@@ -1,9 +1,11 @@
 #include "SQLDataSet.h"
 
 #include "Errors.h"
+#include "FirebirdDates.h"
 #include "ParamList.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sorvanto {
 
@@ -180,6 +182,7 @@ void TSQLDataSet::SetCommandText(const std::string& text) {
 
 void TSQLDataSet::ReleaseStatement() {
     rows_.reset();
+    copyPlan_.clear();
     onRow_ = false;
 }
 
@@ -238,6 +241,7 @@ void TSQLDataSet::InternalOpen() {
     }
     if (GetMetadata)
         FindKey();
+    PlanRowCopy();
     CreateFields(fieldDefs_);
     rowNumber_ = -1;
     started_ = false;
@@ -328,7 +332,156 @@ TValue TSQLDataSet::GetRecordValue(TRecordPos pos, int field) const {
     return reader.GetValue(column);
 }
 
+void TSQLDataSet::PlanRowCopy() {
+    using Kind = TDrvReader::RawColumn::Kind;
+    using Storage = TRowStore::Storage;
+    copyPlan_.clear();
+    copyRowBytes_ = 0;
+    TDrvReader& reader = rows_->Reader();
+    std::vector<CopyStep> plan;
+    std::size_t rowBytes = 0;
+    for (std::size_t f = 0; f < fieldDefs_.size(); ++f) {
+        TDrvReader::RawColumn raw = reader.Raw(columnOfField_[f]);
+        Storage storage = TRowStore::StorageFor(fieldDefs_[f].DataType);
+        bool exact =
+            fieldDefs_[f].DataType != TFieldType::ftFMTBcd || fieldDefs_[f].Size == raw.scale;
+        CopyStep step{CopyOp::Copy8, raw.offset, raw.nullOffset, raw.length};
+        std::size_t bytes = 8;
+        if (raw.kind == Kind::Short && storage == Storage::I16 && raw.scale == 0) {
+            step.op = CopyOp::Copy2;
+            bytes = 2;
+        } else if (raw.kind == Kind::Long && storage == Storage::I32 && raw.scale == 0) {
+            step.op = CopyOp::Copy4;
+            bytes = 4;
+        } else if (raw.kind == Kind::Int64 && storage == Storage::I64 && raw.scale == 0) {
+            step.op = CopyOp::Copy8;
+        } else if (raw.kind == Kind::Short && storage == Storage::Bcd && exact) {
+            step.op = CopyOp::ShortTo8;
+        } else if (raw.kind == Kind::Long && storage == Storage::Bcd && exact) {
+            step.op = CopyOp::LongTo8;
+        } else if (raw.kind == Kind::Int64 && storage == Storage::Bcd && exact) {
+            step.op = CopyOp::Copy8;
+        } else if (raw.kind == Kind::Float && storage == Storage::F32) {
+            step.op = CopyOp::Copy4;
+            bytes = 4;
+        } else if (raw.kind == Kind::Float && storage == Storage::F64) {
+            step.op = CopyOp::FloatTo8;
+        } else if (raw.kind == Kind::Double && storage == Storage::F64) {
+            step.op = CopyOp::Copy8;
+        } else if (raw.kind == Kind::Double && storage == Storage::F32) {
+            step.op = CopyOp::DoubleTo4;
+            bytes = 4;
+        } else if (raw.kind == Kind::Boolean && storage == Storage::Bool) {
+            step.op = CopyOp::Boolean;
+            bytes = 1;
+        } else if (raw.kind == Kind::Date && storage == Storage::Date) {
+            step.op = CopyOp::Date;
+            bytes = 4;
+        } else if (raw.kind == Kind::Time && storage == Storage::Time) {
+            // A stored time counts 1/10000 seconds from midnight, as the database's does.
+            step.op = CopyOp::Copy4;
+            bytes = 4;
+        } else if (raw.kind == Kind::TimeStamp && storage == Storage::Stamp) {
+            step.op = CopyOp::TimeStamp;
+        } else if (raw.kind == Kind::Varying && storage == Storage::Var &&
+                   !IsBlobType(fieldDefs_[f].DataType) && raw.length < (1u << 21)) {
+            step.op = CopyOp::Varying;
+            bytes = 3 + raw.length; // a length of up to 21 bits takes 3 bytes
+        } else {
+            return;
+        }
+        plan.push_back(step);
+        rowBytes += bytes;
+    }
+    copyPlan_ = std::move(plan);
+    copyRowBytes_ = rowBytes;
+}
+
+namespace {
+template <typename T> T LoadAt(const unsigned char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+}
+template <typename T> unsigned char* StoreAt(unsigned char* at, T value) {
+    std::memcpy(at, &value, sizeof(T));
+    return at + sizeof(T);
+}
+} // namespace
+
+void TSQLDataSet::CopyCurrentRow(TRowStore::Builder& row) {
+    const unsigned char* buffer = rows_->Reader().RowBuffer();
+    unsigned char* start = row.BeginRow(copyRowBytes_);
+    unsigned char* out = start + row.BitmapBytes();
+    std::size_t f = 0;
+    for (const CopyStep& step : copyPlan_) {
+        if (LoadAt<std::int16_t>(buffer + step.nullOffset) != 0) {
+            start[f / 8] = static_cast<unsigned char>(start[f / 8] | (1u << (f % 8)));
+            ++f;
+            continue;
+        }
+        const unsigned char* from = buffer + step.offset;
+        switch (step.op) {
+        case CopyOp::Copy2:
+            std::memcpy(out, from, 2);
+            out += 2;
+            break;
+        case CopyOp::Copy4:
+            std::memcpy(out, from, 4);
+            out += 4;
+            break;
+        case CopyOp::Copy8:
+            std::memcpy(out, from, 8);
+            out += 8;
+            break;
+        case CopyOp::ShortTo8:
+            out = StoreAt(out, std::int64_t(LoadAt<std::int16_t>(from)));
+            break;
+        case CopyOp::LongTo8:
+            out = StoreAt(out, std::int64_t(LoadAt<std::int32_t>(from)));
+            break;
+        case CopyOp::FloatTo8:
+            out = StoreAt(out, double(LoadAt<float>(from)));
+            break;
+        case CopyOp::DoubleTo4:
+            out = StoreAt(out, static_cast<float>(LoadAt<double>(from)));
+            break;
+        case CopyOp::Boolean:
+            *out++ = *from != 0;
+            break;
+        case CopyOp::Date:
+            out = StoreAt(out, TRowStore::PackDate(fbdrv::DecodeDate(LoadAt<std::int32_t>(from))));
+            break;
+        case CopyOp::TimeStamp:
+            out = StoreAt(out, TRowStore::PackDate(fbdrv::DecodeDate(LoadAt<std::int32_t>(from))));
+            std::memcpy(out, from + 4, 4);
+            out += 4;
+            break;
+        case CopyOp::Varying: {
+            std::size_t length = std::min<std::size_t>(LoadAt<std::uint16_t>(from), step.length);
+            if (length < 0x80) {
+                *out++ = static_cast<unsigned char>(length);
+            } else if (length < 0x4000) {
+                *out++ = static_cast<unsigned char>((length & 0x7F) | 0x80);
+                *out++ = static_cast<unsigned char>(length >> 7);
+            } else {
+                *out++ = static_cast<unsigned char>((length & 0x7F) | 0x80);
+                *out++ = static_cast<unsigned char>(((length >> 7) & 0x7F) | 0x80);
+                *out++ = static_cast<unsigned char>(length >> 14);
+            }
+            std::memcpy(out, from + 2, length);
+            out += length;
+            break;
+        }
+        }
+        ++f;
+    }
+    row.FinishRow(static_cast<std::size_t>(out - start));
+}
+
 void TSQLDataSet::WriteCurrentRow(TRowStore::Builder& row) {
+    if (!copyPlan_.empty() && rows_->Reader().RowBuffer())
+        return CopyCurrentRow(row);
     TDrvReader& reader = rows_->Reader();
     for (std::size_t f = 0; f < fieldDefs_.size(); ++f) {
         int column = columnOfField_[f];
@@ -376,6 +529,7 @@ void TSQLDataSet::WriteCurrentRow(TRowStore::Builder& row) {
             break;
         }
     }
+    row.Finish();
 }
 
 TDataSet::TRecordPos TSQLDataSet::InternalPost(TRecordPos, bool, bool) {

@@ -42,7 +42,7 @@ public:
     // The key columns found at the last opening.
     const std::vector<std::string>& KeyFields() const noexcept { return keyFields_; }
 
-    // Appends the current row's values to a row being built, in field order.
+    // Appends the current row to the store the builder writes.
     void WriteCurrentRow(TRowStore::Builder& row);
     // Steps to the next row; false at the end.
     bool NextRow();
@@ -69,6 +69,9 @@ protected:
 private:
     void ReleaseStatement();
     void FindKey();
+    // Plans, once per cursor, how each field goes from the fetch buffer into a stored row.
+    void PlanRowCopy();
+    void CopyCurrentRow(TRowStore::Builder& row);
     std::string QuotedTableName() const;
 
     TSQLConnection* connection_ = nullptr;
@@ -77,6 +80,29 @@ private:
     std::unique_ptr<TSQLResultSet> rows_;
     std::vector<TFieldDef> fieldDefs_;
     std::vector<int> columnOfField_; // result column of each field
+    // The copy of one field: how it is encoded on the way, and where its value and its null
+    // flag lie in the fetch buffer. Empty when some field needs the reader's getters.
+    enum class CopyOp : std::uint8_t {
+        Copy2,
+        Copy4,
+        Copy8,
+        ShortTo8,
+        LongTo8,
+        FloatTo8,
+        DoubleTo4,
+        Boolean,
+        Date,
+        TimeStamp,
+        Varying
+    };
+    struct CopyStep {
+        CopyOp op;
+        unsigned offset;
+        unsigned nullOffset;
+        unsigned length; // the longest varying text
+    };
+    std::vector<CopyStep> copyPlan_;
+    std::size_t copyRowBytes_ = 0; // the most value bytes a copied row can take
     std::vector<std::string> keyFields_;
     std::int64_t rowNumber_ = -1;
     bool onRow_ = false;

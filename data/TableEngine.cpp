@@ -54,14 +54,8 @@ std::size_t GetLength(const unsigned char*& at) {
     return length | (std::size_t(*at++) << shift);
 }
 
-std::int32_t PackDate(const TSQLDate& d) {
-    return (d.year * 16 + d.month) * 32 + d.day;
-}
 TSQLDate UnpackDate(std::int32_t v) {
     return TSQLDate{v / 512, (v / 32) % 16, v % 32};
-}
-std::int32_t PackTime(const TSQLTime& t) {
-    return ((t.hour * 60 + t.minute) * 60 + t.second) * 10000 + t.fractions;
 }
 TSQLTime UnpackTime(std::int32_t v) {
     return TSQLTime{v / 36000000, (v / 600000) % 60, (v / 10000) % 60, v % 10000};
@@ -210,55 +204,46 @@ void RaiseDecimalOutOfRange(const TFieldDef& def, const std::string& valueText) 
 // ---------------------------------------------------------------------------------------------
 // TRowStore
 
+TRowStore::Storage TRowStore::StorageFor(TFieldType type) noexcept {
+    switch (type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftShortint:
+    case TFieldType::ftByte:
+        return Storage::I16;
+    case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftWord:
+        return Storage::I32;
+    case TFieldType::ftLargeint:
+    case TFieldType::ftLongWord:
+        return Storage::I64;
+    case TFieldType::ftSingle:
+        return Storage::F32;
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+    case TFieldType::ftExtended:
+        return Storage::F64;
+    case TFieldType::ftBoolean:
+        return Storage::Bool;
+    case TFieldType::ftBCD:
+    case TFieldType::ftFMTBcd:
+        return Storage::Bcd;
+    case TFieldType::ftDate:
+        return Storage::Date;
+    case TFieldType::ftTime:
+        return Storage::Time;
+    case TFieldType::ftDateTime:
+    case TFieldType::ftTimeStamp:
+        return Storage::Stamp;
+    default:
+        return Storage::Var;
+    }
+}
+
 TRowStore::TRowStore(std::vector<TFieldDef> defs) : defs_(std::move(defs)) {
     storage_.reserve(defs_.size());
-    for (const TFieldDef& def : defs_) {
-        Storage s = Storage::Var;
-        switch (def.DataType) {
-        case TFieldType::ftSmallint:
-        case TFieldType::ftShortint:
-        case TFieldType::ftByte:
-            s = Storage::I16;
-            break;
-        case TFieldType::ftInteger:
-        case TFieldType::ftAutoInc:
-        case TFieldType::ftWord:
-            s = Storage::I32;
-            break;
-        case TFieldType::ftLargeint:
-        case TFieldType::ftLongWord:
-            s = Storage::I64;
-            break;
-        case TFieldType::ftSingle:
-            s = Storage::F32;
-            break;
-        case TFieldType::ftFloat:
-        case TFieldType::ftCurrency:
-        case TFieldType::ftExtended:
-            s = Storage::F64;
-            break;
-        case TFieldType::ftBoolean:
-            s = Storage::Bool;
-            break;
-        case TFieldType::ftBCD:
-        case TFieldType::ftFMTBcd:
-            s = Storage::Bcd;
-            break;
-        case TFieldType::ftDate:
-            s = Storage::Date;
-            break;
-        case TFieldType::ftTime:
-            s = Storage::Time;
-            break;
-        case TFieldType::ftDateTime:
-        case TFieldType::ftTimeStamp:
-            s = Storage::Stamp;
-            break;
-        default:
-            break;
-        }
-        storage_.push_back(s);
-    }
+    for (const TFieldDef& def : defs_)
+        storage_.push_back(StorageFor(def.DataType));
 }
 
 TRowStore::TRowStore(TRowStore&& other) noexcept
@@ -657,6 +642,19 @@ void TRowStore::Builder::Value(const TValue& value) {
     throw ETableEngineError(kTypeMismatch, "項目 '" +
                                                store_.defs_[static_cast<std::size_t>(field_)].Name +
                                                "' の型に合わない値です");
+}
+
+unsigned char* TRowStore::Builder::BeginRow(std::size_t valueBytes) {
+    if (started_)
+        throw std::logic_error("TRowStore::Builder: a row is already being built");
+    store_.Reserve(bitmapBytes_ + valueBytes, 0);
+    unsigned char* at = store_.chunks_.back().get() + store_.chunkUsed_;
+    std::memset(at, 0, bitmapBytes_);
+    return at;
+}
+
+TRowId TRowStore::Builder::FinishRow(std::size_t bytes) {
+    return store_.Commit(bytes);
 }
 
 TRowId TRowStore::Builder::Finish() {

@@ -39,12 +39,37 @@ inline constexpr TRowId kNoRow = 0xFFFFFFFFu;
 // is found from its group's first row and the sizes of the rows before it.
 class TRowStore {
 public:
+    // How a field's values are held: numbers in their own width, decimals as 64-bit integers
+    // of the field's scale, dates and times packed (PackDate, PackTime), a timestamp as a date
+    // and a time, text and bytes (Var) as a length in 7-bit groups, low group first, and the
+    // bytes.
+    enum class Storage : std::uint8_t {
+        I16,
+        I32,
+        I64,
+        F32,
+        F64,
+        Bool,
+        Bcd,
+        Date,
+        Time,
+        Stamp,
+        Var
+    };
+    static std::int32_t PackDate(const TSQLDate& d) noexcept {
+        return (d.year * 16 + d.month) * 32 + d.day;
+    }
+    static std::int32_t PackTime(const TSQLTime& t) noexcept {
+        return ((t.hour * 60 + t.minute) * 60 + t.second) * 10000 + t.fractions;
+    }
+
     explicit TRowStore(std::vector<TFieldDef> defs = {});
     // A store moved from is left empty.
     TRowStore(TRowStore&& other) noexcept;
     TRowStore& operator=(TRowStore&& other) noexcept;
 
     const std::vector<TFieldDef>& Defs() const noexcept { return defs_; }
+    static Storage StorageFor(TFieldType type) noexcept;
     std::size_t RowCount() const noexcept { return rowCount_; }
     TValue Value(TRowId row, int field) const;
     bool IsNull(TRowId row, int field) const;
@@ -71,6 +96,13 @@ public:
         void Value(const TValue& value);
         TRowId Finish();
 
+        // Writes a whole row in one go, instead of field by field: returns room for the row's
+        // null bitmap (cleared) followed by at most valueBytes bytes of values, each encoded as
+        // its field's Storage says; FinishRow appends the row of `bytes` bytes, bitmap included.
+        unsigned char* BeginRow(std::size_t valueBytes);
+        TRowId FinishRow(std::size_t bytes);
+        std::size_t BitmapBytes() const noexcept { return bitmapBytes_; }
+
     private:
         TRowStore& store_;
         std::string text_; // text of unknown length, until its length is known
@@ -91,19 +123,6 @@ public:
 
 private:
     friend class Builder;
-    enum class Storage : std::uint8_t {
-        I16,
-        I32,
-        I64,
-        F32,
-        F64,
-        Bool,
-        Bcd,
-        Date,
-        Time,
-        Stamp,
-        Var
-    };
     // Makes room for a row of `need` bytes whose first `keep` bytes are already written past
     // the last chunk's used bytes: moves them into a new chunk when they do not fit.
     void Reserve(std::size_t need, std::size_t keep);

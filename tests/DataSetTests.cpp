@@ -483,6 +483,62 @@ TEST(CachedDataSet, EmptyTableOpensAtBofAndEofAndEditInserts) {
     EXPECT_EQ(ds->ChangeCount(), 0);
 }
 
+// Rows of a table whose every column kind is copied whole from the fetch buffer hold what the
+// reader's own getters give for the same rows: extremes of each width, scaled numbers of each
+// width, dates around the database's day zero, text whose length takes one, two and three
+// length bytes, and nulls in every column.
+TEST(CachedDataSet, RowsCopiedFromTheFetchBufferHoldWhatTheReaderGives) {
+    test::TempDir dir;
+    std::string db = dir.File("copied.fdb");
+    std::string wide;
+    for (int i = 0; i < 5000; ++i)
+        wide += "\U00020BB7"; // 20,000 bytes
+    test::CreateDatabase(
+        db, {"create table COPIED (N integer, C_SMALLINT smallint, C_INTEGER integer,"
+             " C_BIGINT bigint, C_FLOAT float, C_DOUBLE double precision, C_N4 numeric(4,2),"
+             " C_N9 numeric(9,3), C_N18 numeric(18,4), C_DATE date, C_TIME time,"
+             " C_TIMESTAMP timestamp, C_BOOLEAN boolean, C_TEXT varchar(6000))",
+             "insert into COPIED values (1, -32768, -2147483648, -9223372036854775808, 1.5,"
+             " -2.25e300, -327.68, -2147483.648, -922337203685477.5808, '0001-01-01',"
+             " '00:00:00', '1858-11-17 00:00:00', false, '')",
+             "insert into COPIED values (2, 32767, 2147483647, 9223372036854775807, -3.0e38,"
+             " 1e-300, 327.67, 2147483.647, 922337203685477.5807, '9999-12-31',"
+             " '23:59:59.9999', '1858-11-16 23:59:59.9999', true, '\U00020BB7')",
+             "insert into COPIED (N) values (3)",
+             "insert into COPIED values (4, 0, 0, 0, 0, 0, 0, 0, 0, '2024-02-29', '12:00:00',"
+             " '2000-02-29 09:30:15.0001', true, '" +
+                 std::string(127, 'x') + "')",
+             "insert into COPIED (N, C_TEXT) values (5, '" + std::string(128, 'y') + "')",
+             "insert into COPIED (N, C_TEXT) values (6, '" + wide + "')"});
+
+    auto connection = test::MakeConnection(db);
+    TSQLDataSet reader("SQLDataSet1");
+    reader.SetSQLConnection(connection.get());
+    reader.SetCommandType(TSQLCommandType::ctTable);
+    reader.SetCommandText("COPIED");
+    reader.Open();
+    std::vector<std::vector<TValue>> expected;
+    for (; !reader.Eof(); reader.Next()) {
+        std::vector<TValue> row;
+        for (int i = 0; i < reader.FieldCount(); ++i)
+            row.push_back(reader.Fields(i).Value());
+        expected.push_back(std::move(row));
+    }
+    ASSERT_EQ(expected.size(), 6u);
+    EXPECT_EQ(expected[5].back(), TValue(wide));
+
+    auto ds = test::OpenTable(db, "COPIED");
+    ASSERT_EQ(ds->RecordCount(), 6);
+    ASSERT_EQ(ds->FieldCount(), reader.FieldCount());
+    for (const std::vector<TValue>& row : expected) {
+        SCOPED_TRACE("N=" + std::to_string(std::get<std::int64_t>(row[0])));
+        for (int i = 0; i < ds->FieldCount(); ++i)
+            EXPECT_EQ(ds->Fields(i).Value(), row[static_cast<std::size_t>(i)])
+                << ds->Fields(i).FieldName();
+        ds->Next();
+    }
+}
+
 TEST(CachedDataSet, ReadsEveryColumnTypeIntoTypedFields) {
     test::TempDir dir;
     std::string db = dir.File("types.fdb");
