@@ -554,9 +554,10 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
 
     return WatchAttachment([&]() -> std::uint64_t {
         // Only a text with a colon can hold a named marker.
-        std::string text = params.empty() || sql.find(':') == std::string::npos
-                               ? sql
-                               : ReplaceNamedMarkers(sql, quoteChar_);
+        std::string replaced;
+        if (!params.empty() && sql.find(':') != std::string::npos)
+            replaced = ReplaceNamedMarkers(sql, quoteChar_);
+        const std::string& text = replaced.empty() ? sql : replaced;
         // Without an open transaction of the connection, the statement runs in one of its own.
         std::unique_ptr<TDrvTransaction> own;
         TDrvTransaction* transaction = InnermostTransaction();

@@ -183,6 +183,7 @@ struct StatementState : Child {
     Handle<Firebird::IMessageMetadata> input;
     std::vector<MessageField> inputFields;
     std::vector<unsigned char> inputBuffer;
+    std::vector<MessageField> wanted; // the message types of the values being bound
     bool returnsRows = false;
 
     StatementState() { order = 1; }
@@ -258,7 +259,17 @@ MessageField ParameterField(const TValue& value, const MessageField& declared) {
             } else if constexpr (std::is_same_v<T, bool>) {
                 field.type = SQL_BOOLEAN, field.length = 1;
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
-                field.type = SQL_INT64, field.length = 8;
+                // An integer goes in the column's own width when it fits there, so the
+                // database has nothing to convert; else as 64 bits, and the database says
+                // whether the column takes it.
+                if (declared.scale == 0 && declared.type == SQL_LONG && v >= INT32_MIN &&
+                    v <= INT32_MAX)
+                    field.type = SQL_LONG, field.length = 4;
+                else if (declared.scale == 0 && declared.type == SQL_SHORT && v >= INT16_MIN &&
+                         v <= INT16_MAX)
+                    field.type = SQL_SHORT, field.length = 2;
+                else
+                    field.type = SQL_INT64, field.length = 8;
             } else if constexpr (std::is_same_v<T, double>) {
                 field.type = SQL_DOUBLE, field.length = 8;
             } else if constexpr (std::is_same_v<T, TBcd>) {
@@ -296,9 +307,13 @@ template <typename T> T Load(const unsigned char* at) {
 }
 
 ISC_DATE EncodeDate(Firebird::IUtil* util, const TSQLDate& d) {
+    if (InlineEncodable(d))
+        return fbdrv::EncodeDate(d);
     return util->encodeDate(unsigned(d.year), unsigned(d.month), unsigned(d.day));
 }
 ISC_TIME EncodeTime(Firebird::IUtil* util, const TSQLTime& t) {
+    if (InlineEncodable(t))
+        return fbdrv::EncodeTime(t);
     return util->encodeTime(unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
                             unsigned(t.fractions));
 }
@@ -333,7 +348,8 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
     if (params.empty())
         return nullptr;
 
-    std::vector<MessageField> wanted(params.size());
+    std::vector<MessageField>& wanted = s.wanted;
+    wanted.resize(params.size());
     bool reuse = static_cast<bool>(s.input);
     for (size_t i = 0; i < params.size(); ++i) {
         wanted[i] = ParameterField(params[i], s.declared[i]);
@@ -377,9 +393,14 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
                 using T = std::decay_t<decltype(v)>;
                 if constexpr (std::is_same_v<T, bool>)
                     Store<FB_BOOLEAN>(at, v ? FB_TRUE : FB_FALSE);
-                else if constexpr (std::is_same_v<T, std::int64_t>)
-                    Store<ISC_INT64>(at, v);
-                else if constexpr (std::is_same_v<T, double>)
+                else if constexpr (std::is_same_v<T, std::int64_t>) {
+                    if (f.type == SQL_LONG)
+                        Store<ISC_LONG>(at, static_cast<ISC_LONG>(v));
+                    else if (f.type == SQL_SHORT)
+                        Store<ISC_SHORT>(at, static_cast<ISC_SHORT>(v));
+                    else
+                        Store<ISC_INT64>(at, v);
+                } else if constexpr (std::is_same_v<T, double>)
                     Store<double>(at, v);
                 else if constexpr (std::is_same_v<T, TBcd>)
                     Store<ISC_INT64>(at, v.value);

@@ -1,5 +1,5 @@
-// The row store and the table engine's view on their own, and the inline decoding of
-// Firebird's encoded dates and times against the client library's own.
+// The row store and the table engine's view on their own, and the inline decoding and encoding
+// of Firebird's dates and times against the client library's own.
 
 #include <FirebirdClient.h>
 #include <FirebirdDates.h>
@@ -115,7 +115,7 @@ TSQLDate ClientDate(ISC_DATE date) {
     return TSQLDate{int(y), int(m), int(d)};
 }
 
-TEST(FirebirdDates, InlineDecodingMatchesTheClientLibrary) {
+TEST(FirebirdDates, InlineDecodingAndEncodingMatchTheClientLibrary) {
     Firebird::IUtil* util = fbdrv::LoadClient("fbclient.dll").util;
     const TSQLDate dates[] = {{1, 1, 1},     {1, 12, 31},    {4, 2, 29},     {100, 3, 1},
                               {1582, 10, 4}, {1858, 11, 16}, {1858, 11, 17}, {1900, 2, 28},
@@ -125,7 +125,17 @@ TEST(FirebirdDates, InlineDecodingMatchesTheClientLibrary) {
             util->encodeDate(unsigned(date.year), unsigned(date.month), unsigned(date.day));
         EXPECT_EQ(fbdrv::DecodeDate(encoded), ClientDate(encoded)) << date.year;
         EXPECT_EQ(fbdrv::DecodeDate(encoded), date) << date.year;
+        EXPECT_TRUE(fbdrv::InlineEncodable(date));
+        EXPECT_EQ(fbdrv::EncodeDate(date), encoded) << date.year;
     }
+    // Every day of a span of years, leap days and century rules included.
+    for (ISC_DATE day = fbdrv::EncodeDate({1895, 1, 1}); day < fbdrv::EncodeDate({2105, 1, 1});
+         ++day)
+        ASSERT_EQ(fbdrv::EncodeDate(ClientDate(day)), day);
+    for (const TSQLDate& date :
+         {TSQLDate{1900, 2, 29}, TSQLDate{2023, 2, 29}, TSQLDate{2024, 4, 31},
+          TSQLDate{2024, 13, 1}, TSQLDate{0, 1, 1}, TSQLDate{10000, 1, 1}, TSQLDate{2024, 1, 0}})
+        EXPECT_FALSE(fbdrv::InlineEncodable(date)) << date.year << "-" << date.month;
     const TSQLTime times[] = {{0, 0, 0, 0}, {0, 0, 0, 1}, {12, 34, 56, 7890}, {23, 59, 59, 9999}};
     for (const TSQLTime& time : times) {
         ISC_TIME encoded = util->encodeTime(unsigned(time.hour), unsigned(time.minute),
@@ -134,6 +144,7 @@ TEST(FirebirdDates, InlineDecodingMatchesTheClientLibrary) {
         util->decodeTime(encoded, &h, &m, &s, &f);
         EXPECT_EQ(fbdrv::DecodeTime(encoded), (TSQLTime{int(h), int(m), int(s), int(f)}));
         EXPECT_EQ(fbdrv::DecodeTime(encoded), time);
+        EXPECT_EQ(fbdrv::EncodeTime(time), encoded);
     }
 }
 

@@ -192,6 +192,16 @@ TEST(Statements, ManyExecutionsReuseOnePreparedStatement) {
     // A wrong number of parameters is refused before anything runs.
     EXPECT_THROW(connection->Execute("update T set NAME = ? where ID = ?", {std::string("a")}),
                  TDriverError);
+    // Integers at the edges of the column's width go in; one past them is refused by the
+    // database, and the statement still takes fitting values afterwards.
+    const std::int64_t edges[] = {INT32_MIN, INT32_MAX};
+    for (std::int64_t id : edges)
+        EXPECT_EQ(connection->Execute("insert into T values (?, ?)", {id, TValue()}), 1u);
+    for (std::int64_t id : {std::int64_t(INT32_MAX) + 1, std::int64_t(INT32_MIN) - 1})
+        EXPECT_THROW(connection->Execute("insert into T values (?, ?)", {id, TValue()}),
+                     TDriverError);
+    EXPECT_EQ(connection->Execute("delete from T where ID = ? or ID = ?", {edges[0], edges[1]}),
+              2u);
 }
 
 class ServerTest : public ::testing::Test {
