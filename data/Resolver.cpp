@@ -7,6 +7,49 @@
 
 namespace sorvanto {
 
+bool TChangeSet::Given(const TChangeRecord& change, std::size_t field) const {
+    if (change.given)
+        return change.newRow != kNoRow && field < change.given->size() && (*change.given)[field];
+    return field < change.newValues.size() && change.newValues[field].has_value();
+}
+
+void TChangeSet::ValueInto(const TChangeRecord& change, std::size_t field, bool old,
+                           TValue& value) const {
+    TRowId row = old ? change.oldRow : change.newRow;
+    if (rows && row != kNoRow) {
+        if (old || Given(change, field))
+            rows->ValueInto(row, static_cast<int>(field), value);
+        else
+            value = TValue{};
+    } else if (old) {
+        value = field < change.oldValues.size() ? change.oldValues[field] : TValue{};
+    } else {
+        value = field < change.newValues.size() && change.newValues[field]
+                    ? *change.newValues[field]
+                    : TValue{};
+    }
+}
+
+TChangeRecord TChangeSet::WithValues(const TChangeRecord& change) const {
+    if (!ReadsRows(change))
+        return change;
+    TChangeRecord record;
+    record.kind = change.kind;
+    record.recordNumber = change.recordNumber;
+    record.oldValues.resize(fields.size());
+    if (change.oldRow != kNoRow)
+        rows->Values(change.oldRow, record.oldValues);
+    record.newValues.resize(fields.size());
+    if (change.newRow != kNoRow) {
+        std::vector<TValue> values;
+        rows->Values(change.newRow, values);
+        for (std::size_t f = 0; f < fields.size() && f < values.size(); ++f)
+            if (Given(change, f))
+                record.newValues[f] = std::move(values[f]);
+    }
+    return record;
+}
+
 namespace {
 constexpr const char* kNoTable = "レコードを解決できません。テーブル名が見つかりません。";
 constexpr const char* kNoKey = "レコードが見つかりませんでした。キーを指定されていません";
@@ -225,17 +268,24 @@ TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                           const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
+    bool reads = changes.ReadsRows(change);
     for (std::size_t i = 0; i < changes.fields.size(); ++i) {
-        bool given = i < change.newValues.size() && change.newValues[i].has_value();
-        bool oldNull =
-            i < change.oldValues.size() && MatchesAsNull(changes.fields[i], change.oldValues[i]);
+        bool given = changes.Given(change, i);
+        bool oldNull = false;
+        if (reads) {
+            changes.ValueInto(change, i, true, oldValue_);
+            oldNull = MatchesAsNull(changes.fields[i], oldValue_);
+        } else if (i < change.oldValues.size()) {
+            oldNull = MatchesAsNull(changes.fields[i], change.oldValues[i]);
+        }
         shapeKey_ += static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
     }
     auto it = shapes_.find(shapeKey_);
     if (it != shapes_.end())
         return it->second;
     StatementShape shape;
-    shape.text = BuildStatement(changes, change, &shape.params).text;
+    shape.text =
+        BuildStatement(changes, reads ? changes.WithValues(change) : change, &shape.params).text;
     return shapes_.emplace(shapeKey_, std::move(shape)).first->second;
 }
 
@@ -342,7 +392,7 @@ void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
             !(change->kind == TUpdateKind::ukInsert && insertsFilled))
             continue;
         // The row as sent: its old values with the new ones over them; found by its key.
-        TChangeRecord sent = *change;
+        TChangeRecord sent = changes.WithValues(*change);
         bool keyKnown = true;
         for (std::size_t i = 0; i < changes.fields.size(); ++i) {
             if (i < sent.newValues.size() && sent.newValues[i])
@@ -385,7 +435,8 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
             errorCount >= limit ? TResolverResponse::rrAbort : TResolverResponse::rrSkip;
-        std::vector<std::optional<TValue>> current = ReadCurrentValues(changes, change);
+        std::vector<std::optional<TValue>> current =
+            ReadCurrentValues(changes, changes.WithValues(change));
         ++errorCount;
         if (errorCount > limit)
             response = TResolverResponse::rrAbort;
@@ -437,8 +488,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 params_.resize(shape.params.size());
                 for (std::size_t i = 0; i < shape.params.size(); ++i) {
                     const ParamSource& source = shape.params[i];
-                    params_[i] = source.old ? change.oldValues[source.field]
-                                            : *change.newValues[source.field];
+                    changes.ValueInto(change, source.field, source.old, params_[i]);
                 }
                 std::uint64_t affected = connection_.Execute(shape.text, params_);
                 if (affected > 1) {

@@ -18,17 +18,34 @@ enum class TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
 enum class TResolverResponse { rrSkip, rrAbort, rrMerge, rrApply, rrIgnore };
 
 // One change as the resolver sees it: old values (null is a value) and new values, each not
-// given (nullopt), null, or a value.
+// given (nullopt), null, or a value. A change taken from a table's rows may instead name its
+// rows there (and which new values are given): its values are then read when they are needed.
 struct TChangeRecord {
     TUpdateKind kind = TUpdateKind::ukModify;
     int recordNumber = 0;
     std::vector<TValue> oldValues;
     std::vector<std::optional<TValue>> newValues;
+    TRowId oldRow = kNoRow;
+    TRowId newRow = kNoRow;
+    const std::vector<bool>* given = nullptr;
 };
 
 struct TChangeSet {
     std::vector<TFieldDef> fields;
     std::vector<TChangeRecord> records;
+    // Where the changes that name rows read their values; it must outlive the set.
+    const TRowStore* rows = nullptr;
+
+    bool ReadsRows(const TChangeRecord& change) const noexcept {
+        return rows && (change.oldRow != kNoRow || change.newRow != kNoRow);
+    }
+    // Whether the change gives a new value for the field.
+    bool Given(const TChangeRecord& change, std::size_t field) const;
+    // The field's old value, or its new value (null when not given), into `value`, whose text
+    // buffer is reused.
+    void ValueInto(const TChangeRecord& change, std::size_t field, bool old, TValue& value) const;
+    // The change with all its values in it.
+    TChangeRecord WithValues(const TChangeRecord& change) const;
 };
 
 // A change that failed: its record number, the response (ordinal + 1), the message, an empty
@@ -154,6 +171,7 @@ private:
     std::unordered_map<std::string, StatementShape> shapes_;
     std::string shapeKey_;
     std::vector<TValue> params_;
+    TValue oldValue_; // an old value being looked at, its buffer reused
     std::function<void(std::size_t sent)> progress_;
 };
 

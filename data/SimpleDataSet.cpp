@@ -58,26 +58,28 @@ std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, b
 }
 
 TChangeSet TSimpleDataSet::TakeChangeSet() const {
+    TChangeSet set = ChangesOfRows();
+    for (TChangeRecord& record : set.records)
+        record = set.WithValues(record);
+    set.rows = nullptr;
+    return set;
+}
+
+TChangeSet TSimpleDataSet::ChangesOfRows() const {
     TChangeSet set;
     for (int i = 0; i < FieldCount(); ++i)
         set.fields.push_back(Fields(i).Def());
+    set.rows = &engine_.Rows();
     const auto& changes = engine_.Changes();
     set.records.reserve(changes.size());
     for (std::size_t c = 0; c < changes.size(); ++c) {
         const TChange& change = changes[c];
-        TChangeRecord record;
+        TChangeRecord& record = set.records.emplace_back();
         record.kind = change.kind;
         record.recordNumber = static_cast<int>(c);
-        record.oldValues.resize(set.fields.size());
-        record.newValues.resize(set.fields.size());
-        for (std::size_t f = 0; f < set.fields.size(); ++f) {
-            int field = static_cast<int>(f);
-            if (change.oldRow != kNoRow)
-                record.oldValues[f] = engine_.RowValue(change.oldRow, field);
-            if (change.newRow != kNoRow && f < change.given.size() && change.given[f])
-                record.newValues[f] = engine_.RowValue(change.newRow, field);
-        }
-        set.records.push_back(std::move(record));
+        record.oldRow = change.oldRow;
+        record.newRow = change.newRow;
+        record.given = &change.given;
     }
     return set;
 }
@@ -86,7 +88,9 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     CheckBrowseMode(); // raises the closed-dataset error when closed
     if (ChangeCount() == 0)
         return 0;
-    TChangeSet changes = TakeChangeSet();
+    // The changes read their values from the rows as they are sent: nothing changes the rows
+    // until the apply is reconciled.
+    TChangeSet changes = ChangesOfRows();
     int errorCount = 0;
     std::size_t tried = 0;
     std::vector<TReadBackRow> readBack;

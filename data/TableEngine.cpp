@@ -416,38 +416,81 @@ TValue TRowStore::Value(TRowId row, int field) const {
     const unsigned char* at = Locate(row, field, isNull);
     if (isNull)
         return {};
+    TValue value;
+    Decode(field, at, value);
+    return value;
+}
+
+void TRowStore::ValueInto(TRowId row, int field, TValue& value) const {
+    bool isNull;
+    const unsigned char* at = Locate(row, field, isNull);
+    if (isNull)
+        value = TValue{};
+    else
+        Decode(field, at, value);
+}
+
+void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
+    const unsigned char* at = RowBytes(row);
+    const unsigned char* bitmap = at;
+    at += (defs_.size() + 7) / 8;
+    values.resize(defs_.size());
+    for (std::size_t f = 0; f < defs_.size(); ++f) {
+        if ((bitmap[f / 8] >> (f % 8)) & 1)
+            values[f] = TValue{};
+        else
+            at = Decode(static_cast<int>(f), at, values[f]);
+    }
+}
+
+const unsigned char* TRowStore::Decode(int field, const unsigned char* at, TValue& value) const {
     const TFieldDef& def = defs_[static_cast<std::size_t>(field)];
     switch (storage_[static_cast<std::size_t>(field)]) {
     case Storage::I16:
-        return std::int64_t(Get<std::int16_t>(at));
+        value = std::int64_t(Get<std::int16_t>(at));
+        return at + 2;
     case Storage::I32:
-        return std::int64_t(Get<std::int32_t>(at));
+        value = std::int64_t(Get<std::int32_t>(at));
+        return at + 4;
     case Storage::I64:
-        return Get<std::int64_t>(at);
+        value = Get<std::int64_t>(at);
+        return at + 8;
     case Storage::F32:
-        return double(Get<float>(at));
+        value = double(Get<float>(at));
+        return at + 4;
     case Storage::F64:
-        return Get<double>(at);
+        value = Get<double>(at);
+        return at + 8;
     case Storage::Bool:
-        return *at != 0;
+        value = *at != 0;
+        return at + 1;
     case Storage::Bcd:
-        return TBcd{Get<std::int64_t>(at), def.Size};
+        value = TBcd{Get<std::int64_t>(at), def.Size};
+        return at + 8;
     case Storage::Date:
-        return UnpackDate(Get<std::int32_t>(at));
+        value = UnpackDate(Get<std::int32_t>(at));
+        return at + 4;
     case Storage::Time:
-        return UnpackTime(Get<std::int32_t>(at));
+        value = UnpackTime(Get<std::int32_t>(at));
+        return at + 4;
     case Storage::Stamp:
-        return TSQLTimeStamp{UnpackDate(Get<std::int32_t>(at)),
-                             UnpackTime(Get<std::int32_t>(at + 4))};
+        value =
+            TSQLTimeStamp{UnpackDate(Get<std::int32_t>(at)), UnpackTime(Get<std::int32_t>(at + 4))};
+        return at + 8;
     case Storage::Var: {
         std::size_t length = GetLength(at);
-        std::string bytes(reinterpret_cast<const char*>(at), length);
-        if (IsBinaryType(def.DataType))
-            return TBytes{std::move(bytes)};
-        return bytes;
+        const char* bytes = reinterpret_cast<const char*>(at);
+        if (IsBinaryType(def.DataType)) {
+            value = TBytes{std::string(bytes, length)};
+        } else if (auto* text = std::get_if<std::string>(&value)) {
+            text->assign(bytes, length); // keeps the buffer it has
+        } else {
+            value = std::string(bytes, length);
+        }
+        return at + length;
     }
     }
-    return {};
+    return at;
 }
 
 TRowId TRowStore::Append(const std::vector<TValue>& values) {

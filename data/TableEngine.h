@@ -73,6 +73,11 @@ public:
     std::size_t RowCount() const noexcept { return rowCount_; }
     TValue Value(TRowId row, int field) const;
     bool IsNull(TRowId row, int field) const;
+    // Every value of a row, read in one pass; `values` is resized to the field count and its
+    // text values keep their buffers where they can.
+    void Values(TRowId row, std::vector<TValue>& values) const;
+    // One value into `value`, whose text buffer is reused.
+    void ValueInto(TRowId row, int field, TValue& value) const;
 
     // Builds one row field by field, in field order, straight into the store's last chunk, then
     // appends it.
@@ -129,6 +134,8 @@ private:
     TRowId Commit(std::size_t bytes);
     const unsigned char* RowBytes(TRowId row) const;
     const unsigned char* Locate(TRowId row, int field, bool& isNull) const;
+    // Reads the non-null value of the field at `at` into value; returns where the next begins.
+    const unsigned char* Decode(int field, const unsigned char* at, TValue& value) const;
 
     std::vector<TFieldDef> defs_;
     std::vector<Storage> storage_;
@@ -205,6 +212,8 @@ public:
     int RefusedCount() const noexcept;
     const std::vector<TChange>& Changes() const noexcept { return changes_; }
     TValue RowValue(TRowId row, int field) const { return store_.Value(row, field); }
+    void RowValues(TRowId row, std::vector<TValue>& values) const { store_.Values(row, values); }
+    const TRowStore& Rows() const noexcept { return store_; }
     // Accepts every change: the new values become the base rows and the log is emptied.
     void AcceptAll();
     // Accepts every change except those whose log positions are listed as failed.
