@@ -338,33 +338,48 @@ TRowId TRowStore::Commit(std::size_t bytes) {
     return static_cast<TRowId>(rowCount_++);
 }
 
+namespace {
+// The sum of `count` size bytes, eight at a time.
+std::size_t SumOfSizes(const std::uint8_t* sizes, std::size_t count) {
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+    std::size_t sum = 0;
+    for (; count >= 8; count -= 8, sizes += 8) {
+        std::uint64_t word = Get<std::uint64_t>(sizes);
+        // Pairs of bytes into four 16-bit lanes, then the lanes into the top one.
+        std::uint64_t lanes = (word & kLowBytes) + ((word >> 8) & kLowBytes);
+        sum += static_cast<std::size_t>((lanes * 0x0001000100010001ull) >> 48);
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        sum += sizes[i];
+    return sum;
+}
+} // namespace
+
 const unsigned char* TRowStore::RowBytes(TRowId row) const {
     if (row >= rowCount_)
         throw std::out_of_range("TRowStore: no such row");
     std::size_t group = row >> kGroupBits;
     std::size_t slot = row & (kGroupRows - 1);
     const RowGroup& entry = groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)];
-    std::uint32_t locator =
-        entry.sizes[slot] != 0 || slot == 0 ? entry.first : irregular_.find(row)->second.locator;
-    if (entry.sizes[slot] != 0 && slot != 0) {
-        // Walk from the group's first row, or from the last irregular row before this one.
-        std::size_t from = slot;
-        while (from > 0 && entry.sizes[from - 1] != 0)
-            --from;
-        std::size_t offset;
-        if (from == 0) {
-            offset = locator & kMaxOffset;
-        } else {
-            const IrregularRow& start =
-                irregular_.find(static_cast<TRowId>(row - (slot - from) - 1))->second;
-            locator = start.locator;
-            offset = (locator & kMaxOffset) + start.size;
-        }
-        for (std::size_t i = from; i < slot; ++i)
-            offset += entry.sizes[i];
-        return chunks_[locator >> kOffsetBits].get() + offset;
+    if (slot == 0)
+        return chunks_[entry.first >> kOffsetBits].get() + (entry.first & kMaxOffset);
+    if (entry.sizes[slot] == 0) {
+        std::uint32_t locator = irregular_.find(row)->second.locator;
+        return chunks_[locator >> kOffsetBits].get() + (locator & kMaxOffset);
     }
-    return chunks_[locator >> kOffsetBits].get() + (locator & kMaxOffset);
+    // From the group's first row, or from the end of the last irregular row before this one.
+    std::uint32_t locator = entry.first;
+    std::size_t offset = locator & kMaxOffset;
+    std::size_t from = 0;
+    if (const void* zero = ::memrchr(entry.sizes, 0, slot)) {
+        from = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - entry.sizes) + 1;
+        const IrregularRow& start =
+            irregular_.find(static_cast<TRowId>(row - (slot - from) - 1))->second;
+        locator = start.locator;
+        offset = (locator & kMaxOffset) + start.size;
+    }
+    offset += SumOfSizes(entry.sizes + from, slot - from);
+    return chunks_[locator >> kOffsetBits].get() + offset;
 }
 
 const unsigned char* TRowStore::Locate(TRowId row, int field, bool& isNull) const {
