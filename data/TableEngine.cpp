@@ -431,6 +431,11 @@ TValue TRowStore::Value(TRowId row, int field) const {
     const unsigned char* at = Locate(row, field, isNull);
     if (isNull)
         return {};
+    if (storage_[static_cast<std::size_t>(field)] == Storage::Var &&
+        !IsBinaryType(defs_[static_cast<std::size_t>(field)].DataType)) {
+        std::size_t length = GetLength(at);
+        return std::string(reinterpret_cast<const char*>(at), length);
+    }
     TValue value;
     Decode(field, at, value);
     return value;
