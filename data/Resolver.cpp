@@ -272,7 +272,11 @@ const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& chan
     for (std::size_t i = 0; i < changes.fields.size(); ++i) {
         bool given = changes.Given(change, i);
         bool oldNull = false;
-        if (reads) {
+        if (reads && change.oldRow == kNoRow) {
+            oldNull = true;
+        } else if (reads && (sqlBased_ || changes.fields[i].DataType != TFieldType::ftString)) {
+            oldNull = changes.rows->IsNull(change.oldRow, static_cast<int>(i));
+        } else if (reads) {
             changes.ValueInto(change, i, true, oldValue_);
             oldNull = MatchesAsNull(changes.fields[i], oldValue_);
         } else if (i < change.oldValues.size()) {
