@@ -5,6 +5,7 @@
 #include "FirebirdClient.h"
 #include "FirebirdDates.h"
 #include "FirebirdHandle.h"
+#include "Unaligned.h"
 
 #include <firebird/Interface.h>
 
@@ -295,15 +296,6 @@ MessageField ParameterField(const TValue& value, const MessageField& declared) {
 bool SameShape(const MessageField& a, const MessageField& b) {
     return a.type == b.type && a.length == b.length && a.scale == b.scale &&
            a.charSet == b.charSet && a.subType == b.subType;
-}
-
-template <typename T> void Store(unsigned char* at, T value) {
-    std::memcpy(at, &value, sizeof value);
-}
-template <typename T> T Load(const unsigned char* at) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
 }
 
 ISC_DATE EncodeDate(Firebird::IUtil* util, const TSQLDate& d) {

@@ -265,31 +265,33 @@ TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
     return statement;
 }
 
+bool TSQLResolver::OldMatchesAsNull(const TChangeSet& changes, const TChangeRecord& change,
+                                    std::size_t field) {
+    const TFieldDef& def = changes.fields[field];
+    if (!changes.ReadsRows(change))
+        return field < change.oldValues.size() && MatchesAsNull(def, change.oldValues[field]);
+    // The row's null flag answers, unless an empty text counts as null too.
+    if (change.oldRow == kNoRow || changes.rows->IsNull(change.oldRow, static_cast<int>(field)))
+        return true;
+    if (sqlBased_ || def.DataType != TFieldType::ftString)
+        return false;
+    changes.ValueInto(change, field, true, oldValue_);
+    return MatchesAsNull(def, oldValue_);
+}
+
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                           const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
-    bool reads = changes.ReadsRows(change);
     for (std::size_t i = 0; i < changes.fields.size(); ++i) {
         bool given = changes.Given(change, i);
-        bool oldNull = false;
-        if (reads && change.oldRow == kNoRow) {
-            oldNull = true;
-        } else if (reads && (sqlBased_ || changes.fields[i].DataType != TFieldType::ftString)) {
-            oldNull = changes.rows->IsNull(change.oldRow, static_cast<int>(i));
-        } else if (reads) {
-            changes.ValueInto(change, i, true, oldValue_);
-            oldNull = MatchesAsNull(changes.fields[i], oldValue_);
-        } else if (i < change.oldValues.size()) {
-            oldNull = MatchesAsNull(changes.fields[i], change.oldValues[i]);
-        }
+        bool oldNull = OldMatchesAsNull(changes, change, i);
         shapeKey_ += static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
     }
     auto it = shapes_.find(shapeKey_);
     if (it != shapes_.end())
         return it->second;
     StatementShape shape;
-    shape.text =
-        BuildStatement(changes, reads ? changes.WithValues(change) : change, &shape.params).text;
+    shape.text = BuildStatement(changes, changes.WithValues(change), &shape.params).text;
     return shapes_.emplace(shapeKey_, std::move(shape)).first->second;
 }
 

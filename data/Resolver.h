@@ -146,6 +146,9 @@ private:
                      TResolverStatement& statement, std::vector<ParamSource>* layout) const;
     // A change's old value that the WHERE clause names as "is null".
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
+    // The same for a change's old value, read from its row when it names one.
+    bool OldMatchesAsNull(const TChangeSet& changes, const TChangeRecord& change,
+                          std::size_t field);
     // The statement shape of a change, made at its first change and reused by the others: the
     // kind, which new values are given and which old values are null make the shape.
     const StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FirebirdDates.h"
 #include "ParamList.h"
+#include "Unaligned.h"
 
 #include <algorithm>
 #include <cstring>
@@ -397,25 +398,13 @@ void TSQLDataSet::PlanRowCopy() {
     copyRowBytes_ = rowBytes;
 }
 
-namespace {
-template <typename T> T LoadAt(const unsigned char* at) {
-    T value;
-    std::memcpy(&value, at, sizeof(T));
-    return value;
-}
-template <typename T> unsigned char* StoreAt(unsigned char* at, T value) {
-    std::memcpy(at, &value, sizeof(T));
-    return at + sizeof(T);
-}
-} // namespace
-
 void TSQLDataSet::CopyCurrentRow(TRowStore::Builder& row) {
     const unsigned char* buffer = rows_->Reader().RowBuffer();
     unsigned char* start = row.BeginRow(copyRowBytes_);
     unsigned char* out = start + row.BitmapBytes();
     std::size_t f = 0;
     for (const CopyStep& step : copyPlan_) {
-        if (LoadAt<std::int16_t>(buffer + step.nullOffset) != 0) {
+        if (Load<std::int16_t>(buffer + step.nullOffset) != 0) {
             start[f / 8] = static_cast<unsigned char>(start[f / 8] | (1u << (f % 8)));
             ++f;
             continue;
@@ -435,40 +424,37 @@ void TSQLDataSet::CopyCurrentRow(TRowStore::Builder& row) {
             out += 8;
             break;
         case CopyOp::ShortTo8:
-            out = StoreAt(out, std::int64_t(LoadAt<std::int16_t>(from)));
+            Store(out, std::int64_t(Load<std::int16_t>(from)));
+            out += 8;
             break;
         case CopyOp::LongTo8:
-            out = StoreAt(out, std::int64_t(LoadAt<std::int32_t>(from)));
+            Store(out, std::int64_t(Load<std::int32_t>(from)));
+            out += 8;
             break;
         case CopyOp::FloatTo8:
-            out = StoreAt(out, double(LoadAt<float>(from)));
+            Store(out, double(Load<float>(from)));
+            out += 8;
             break;
         case CopyOp::DoubleTo4:
-            out = StoreAt(out, static_cast<float>(LoadAt<double>(from)));
+            Store(out, static_cast<float>(Load<double>(from)));
+            out += 4;
             break;
         case CopyOp::Boolean:
             *out++ = *from != 0;
             break;
         case CopyOp::Date:
-            out = StoreAt(out, TRowStore::PackDate(fbdrv::DecodeDate(LoadAt<std::int32_t>(from))));
+            Store(out, TRowStore::PackDate(fbdrv::DecodeDate(Load<std::int32_t>(from))));
+            out += 4;
             break;
         case CopyOp::TimeStamp:
-            out = StoreAt(out, TRowStore::PackDate(fbdrv::DecodeDate(LoadAt<std::int32_t>(from))));
+            Store(out, TRowStore::PackDate(fbdrv::DecodeDate(Load<std::int32_t>(from))));
+            out += 4;
             std::memcpy(out, from + 4, 4);
             out += 4;
             break;
         case CopyOp::Varying: {
-            std::size_t length = std::min<std::size_t>(LoadAt<std::uint16_t>(from), step.length);
-            if (length < 0x80) {
-                *out++ = static_cast<unsigned char>(length);
-            } else if (length < 0x4000) {
-                *out++ = static_cast<unsigned char>((length & 0x7F) | 0x80);
-                *out++ = static_cast<unsigned char>(length >> 7);
-            } else {
-                *out++ = static_cast<unsigned char>((length & 0x7F) | 0x80);
-                *out++ = static_cast<unsigned char>(((length >> 7) & 0x7F) | 0x80);
-                *out++ = static_cast<unsigned char>(length >> 14);
-            }
+            std::size_t length = std::min<std::size_t>(Load<std::uint16_t>(from), step.length);
+            out += TRowStore::PutLength(out, length);
             std::memcpy(out, from + 2, length);
             out += length;
             break;

@@ -1,5 +1,7 @@
 #include "TableEngine.h"
 
+#include "Unaligned.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,14 +29,9 @@ constexpr std::size_t kMaxRegularSize = 255;
 constexpr int kTypeMismatch = 1;
 constexpr int kOutOfRange = 2;
 
-template <typename T> T Get(const unsigned char* at) {
-    T value;
-    std::memcpy(&value, at, sizeof(T));
-    return value;
-}
+} // namespace
 
-// Writes a length in 7-bit groups, low group first; returns the bytes written (at most 10).
-std::size_t PutLength(unsigned char* out, std::size_t length) {
+std::size_t TRowStore::PutLength(unsigned char* out, std::size_t length) noexcept {
     std::size_t n = 0;
     while (length >= 0x80) {
         out[n++] = static_cast<unsigned char>((length & 0x7F) | 0x80);
@@ -43,6 +40,8 @@ std::size_t PutLength(unsigned char* out, std::size_t length) {
     out[n++] = static_cast<unsigned char>(length);
     return n;
 }
+
+namespace {
 
 std::size_t GetLength(const unsigned char*& at) {
     std::size_t length = 0;
@@ -344,7 +343,7 @@ std::size_t SumOfSizes(const std::uint8_t* sizes, std::size_t count) {
     constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
     std::size_t sum = 0;
     for (; count >= 8; count -= 8, sizes += 8) {
-        std::uint64_t word = Get<std::uint64_t>(sizes);
+        std::uint64_t word = Load<std::uint64_t>(sizes);
         // Pairs of bytes into four 16-bit lanes, then the lanes into the top one.
         std::uint64_t lanes = (word & kLowBytes) + ((word >> 8) & kLowBytes);
         sum += static_cast<std::size_t>((lanes * 0x0001000100010001ull) >> 48);
@@ -467,35 +466,35 @@ const unsigned char* TRowStore::Decode(int field, const unsigned char* at, TValu
     const TFieldDef& def = defs_[static_cast<std::size_t>(field)];
     switch (storage_[static_cast<std::size_t>(field)]) {
     case Storage::I16:
-        value = std::int64_t(Get<std::int16_t>(at));
+        value = std::int64_t(Load<std::int16_t>(at));
         return at + 2;
     case Storage::I32:
-        value = std::int64_t(Get<std::int32_t>(at));
+        value = std::int64_t(Load<std::int32_t>(at));
         return at + 4;
     case Storage::I64:
-        value = Get<std::int64_t>(at);
+        value = Load<std::int64_t>(at);
         return at + 8;
     case Storage::F32:
-        value = double(Get<float>(at));
+        value = double(Load<float>(at));
         return at + 4;
     case Storage::F64:
-        value = Get<double>(at);
+        value = Load<double>(at);
         return at + 8;
     case Storage::Bool:
         value = *at != 0;
         return at + 1;
     case Storage::Bcd:
-        value = TBcd{Get<std::int64_t>(at), def.Size};
+        value = TBcd{Load<std::int64_t>(at), def.Size};
         return at + 8;
     case Storage::Date:
-        value = UnpackDate(Get<std::int32_t>(at));
+        value = UnpackDate(Load<std::int32_t>(at));
         return at + 4;
     case Storage::Time:
-        value = UnpackTime(Get<std::int32_t>(at));
+        value = UnpackTime(Load<std::int32_t>(at));
         return at + 4;
     case Storage::Stamp:
-        value =
-            TSQLTimeStamp{UnpackDate(Get<std::int32_t>(at)), UnpackTime(Get<std::int32_t>(at + 4))};
+        value = TSQLTimeStamp{UnpackDate(Load<std::int32_t>(at)),
+                              UnpackTime(Load<std::int32_t>(at + 4))};
         return at + 8;
     case Storage::Var: {
         std::size_t length = GetLength(at);

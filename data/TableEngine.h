@@ -70,6 +70,9 @@ public:
 
     const std::vector<TFieldDef>& Defs() const noexcept { return defs_; }
     static Storage StorageFor(TFieldType type) noexcept;
+    // Writes a text's length as a stored row holds it; returns the bytes written: 1 below 128,
+    // 3 below 2^21, at most 10.
+    static std::size_t PutLength(unsigned char* out, std::size_t length) noexcept;
     std::size_t RowCount() const noexcept { return rowCount_; }
     TValue Value(TRowId row, int field) const;
     bool IsNull(TRowId row, int field) const;
@@ -212,7 +215,6 @@ public:
     int RefusedCount() const noexcept;
     const std::vector<TChange>& Changes() const noexcept { return changes_; }
     TValue RowValue(TRowId row, int field) const { return store_.Value(row, field); }
-    void RowValues(TRowId row, std::vector<TValue>& values) const { store_.Values(row, values); }
     const TRowStore& Rows() const noexcept { return store_; }
     // Accepts every change: the new values become the base rows and the log is emptied.
     void AcceptAll();
