@@ -8,26 +8,9 @@
 namespace sorvanto {
 
 bool TChangeSet::Given(const TChangeRecord& change, std::size_t field) const {
-    if (change.given)
-        return change.newRow != kNoRow && field < change.given->size() && (*change.given)[field];
+    if (change.givenAt != TChangeRecord::kNoFlags)
+        return change.newRow != kNoRow && field < fields.size() && given[change.givenAt + field];
     return field < change.newValues.size() && change.newValues[field].has_value();
-}
-
-void TChangeSet::ValueInto(const TChangeRecord& change, std::size_t field, bool old,
-                           TValue& value) const {
-    TRowId row = old ? change.oldRow : change.newRow;
-    if (rows && row != kNoRow) {
-        if (old || Given(change, field))
-            rows->ValueInto(row, static_cast<int>(field), value);
-        else
-            value = TValue{};
-    } else if (old) {
-        value = field < change.oldValues.size() ? change.oldValues[field] : TValue{};
-    } else {
-        value = field < change.newValues.size() && change.newValues[field]
-                    ? *change.newValues[field]
-                    : TValue{};
-    }
 }
 
 TChangeRecord TChangeSet::WithValues(const TChangeRecord& change) const {
@@ -265,28 +248,78 @@ TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
     return statement;
 }
 
-bool TSQLResolver::OldMatchesAsNull(const TChangeSet& changes, const TChangeRecord& change,
-                                    std::size_t field) {
-    const TFieldDef& def = changes.fields[field];
-    if (!changes.ReadsRows(change))
-        return field < change.oldValues.size() && MatchesAsNull(def, change.oldValues[field]);
-    // The row's null flag answers, unless an empty text counts as null too.
-    if (change.oldRow == kNoRow || changes.rows->IsNull(change.oldRow, static_cast<int>(field)))
-        return true;
-    if (sqlBased_ || def.DataType != TFieldType::ftString)
-        return false;
-    changes.ValueInto(change, field, true, oldValue_);
-    return MatchesAsNull(def, oldValue_);
+void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& change) {
+    const std::size_t count = changes.fields.size();
+    given_.resize(count);
+    oldNull_.resize(count);
+    if (!changes.ReadsRows(change)) {
+        oldAt_ = newAt_ = nullptr;
+        for (std::size_t f = 0; f < count; ++f) {
+            given_[f] = f < change.newValues.size() && change.newValues[f].has_value();
+            oldNull_[f] = f < change.oldValues.size() &&
+                          MatchesAsNull(changes.fields[f], change.oldValues[f]);
+        }
+        return;
+    }
+    const TRowStore& rows = *changes.rows;
+    oldAt_ = change.oldRow != kNoRow ? rows.RowBytes(change.oldRow) : nullptr;
+    newAt_ = change.newRow != kNoRow ? rows.RowBytes(change.newRow) : nullptr;
+    const char* given = newAt_ && change.givenAt != TChangeRecord::kNoFlags
+                            ? changes.given.data() + change.givenAt
+                            : nullptr;
+    for (std::size_t f = 0; f < count; ++f) {
+        given_[f] = given && given[f];
+        // The row's null flag answers, unless an empty text counts as null too.
+        bool isNull = !oldAt_ || rows.NullAt(oldAt_, static_cast<int>(f));
+        if (!isNull && !sqlBased_ && changes.fields[f].DataType == TFieldType::ftString) {
+            rows.ValueAt(oldAt_, static_cast<int>(f), oldValue_);
+            isNull = MatchesAsNull(changes.fields[f], oldValue_);
+        }
+        oldNull_[f] = isNull;
+    }
+}
+
+void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& change,
+                             const ParamSource& source, TValue& value) const {
+    const std::size_t f = source.field;
+    if (changes.ReadsRows(change)) {
+        const unsigned char* row = source.old ? oldAt_ : given_[f] ? newAt_ : nullptr;
+        if (row)
+            changes.rows->ValueAt(row, static_cast<int>(f), value);
+        else
+            value = TValue{};
+    } else if (source.old) {
+        value = f < change.oldValues.size() ? change.oldValues[f] : TValue{};
+    } else {
+        value = given_[f] ? *change.newValues[f] : TValue{};
+    }
+}
+
+void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) const {
+    const std::size_t total = changes.records.size();
+    const TRowStore& rows = *changes.rows;
+    if (c + 6 < total) {
+        const auto* record = reinterpret_cast<const char*>(&changes.records[c + 6]);
+        for (std::size_t b = 0; b < sizeof(TChangeRecord); b += 64)
+            __builtin_prefetch(record + b);
+    }
+    if (c + 3 < total && changes.records[c + 3].givenAt < changes.given.size())
+        __builtin_prefetch(changes.given.data() + changes.records[c + 3].givenAt);
+    if (c + 2 < total) {
+        rows.PrefetchPlace(changes.records[c + 2].oldRow);
+        rows.PrefetchPlace(changes.records[c + 2].newRow);
+    }
+    if (c + 1 < total) {
+        rows.Prefetch(changes.records[c + 1].oldRow);
+        rows.Prefetch(changes.records[c + 1].newRow);
+    }
 }
 
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                           const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
-    for (std::size_t i = 0; i < changes.fields.size(); ++i) {
-        bool given = changes.Given(change, i);
-        bool oldNull = OldMatchesAsNull(changes, change, i);
-        shapeKey_ += static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
-    }
+    for (std::size_t i = 0; i < changes.fields.size(); ++i)
+        shapeKey_ += static_cast<char>('0' + (given_[i] ? 1 : 0) + (oldNull_[i] ? 2 : 0));
     auto it = shapes_.find(shapeKey_);
     if (it != shapes_.end())
         return it->second;
@@ -476,7 +509,13 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 fail(*change, kManyRows, lim);
             applied.clear();
         };
-        for (const TChangeRecord& change : changes.records) {
+        for (std::size_t c = 0; c < changes.records.size(); ++c) {
+            const TChangeRecord& change = changes.records[c];
+            // What the changes ahead read lies anywhere in memory: its reads start some changes
+            // early, each step once the step before has brought in what it needs, and are done
+            // by the time those changes are sent.
+            if (changes.rows)
+                PrefetchAhead(changes, c);
             if (progress_)
                 progress_(triedCount_);
             // After a rollback the rest of the apply goes on in a transaction of its own: a
@@ -488,14 +527,13 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             }
             ++triedCount_;
             try {
+                TakeChange(changes, change);
                 const StatementShape& shape = ShapeOf(changes, change);
                 if (shape.text.empty())
                     continue;
                 params_.resize(shape.params.size());
-                for (std::size_t i = 0; i < shape.params.size(); ++i) {
-                    const ParamSource& source = shape.params[i];
-                    changes.ValueInto(change, source.field, source.old, params_[i]);
-                }
+                for (std::size_t i = 0; i < shape.params.size(); ++i)
+                    ValueInto(changes, change, shape.params[i], params_[i]);
                 std::uint64_t affected = connection_.Execute(shape.text, params_);
                 if (affected > 1) {
                     started = false;

@@ -27,7 +27,9 @@ struct TChangeRecord {
     std::vector<std::optional<TValue>> newValues;
     TRowId oldRow = kNoRow;
     TRowId newRow = kNoRow;
-    const std::vector<bool>* given = nullptr;
+    // Where the change's flags of given new values start in its set's `given`.
+    std::size_t givenAt = kNoFlags;
+    static constexpr std::size_t kNoFlags = static_cast<std::size_t>(-1);
 };
 
 struct TChangeSet {
@@ -35,15 +37,14 @@ struct TChangeSet {
     std::vector<TChangeRecord> records;
     // Where the changes that name rows read their values; it must outlive the set.
     const TRowStore* rows = nullptr;
+    // Per change that names rows, one flag a field: the change gives a new value for it.
+    std::vector<char> given;
 
     bool ReadsRows(const TChangeRecord& change) const noexcept {
         return rows && (change.oldRow != kNoRow || change.newRow != kNoRow);
     }
     // Whether the change gives a new value for the field.
     bool Given(const TChangeRecord& change, std::size_t field) const;
-    // The field's old value, or its new value (null when not given), into `value`, whose text
-    // buffer is reused.
-    void ValueInto(const TChangeRecord& change, std::size_t field, bool old, TValue& value) const;
     // The change with all its values in it.
     TChangeRecord WithValues(const TChangeRecord& change) const;
 };
@@ -146,11 +147,16 @@ private:
                      TResolverStatement& statement, std::vector<ParamSource>* layout) const;
     // A change's old value that the WHERE clause names as "is null".
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
-    // The same for a change's old value, read from its row when it names one.
-    bool OldMatchesAsNull(const TChangeSet& changes, const TChangeRecord& change,
-                          std::size_t field);
-    // The statement shape of a change, made at its first change and reused by the others: the
-    // kind, which new values are given and which old values are null make the shape.
+    // Starts reading what the changes after change c read from memory.
+    void PrefetchAhead(const TChangeSet& changes, std::size_t c) const;
+    // Finds the change's rows (oldAt_, newAt_) and works out given_ and oldNull_.
+    void TakeChange(const TChangeSet& changes, const TChangeRecord& change);
+    // The change's old value of a field, or its new one (null when not given), into `value`.
+    void ValueInto(const TChangeSet& changes, const TChangeRecord& change,
+                   const ParamSource& source, TValue& value) const;
+    // The statement shape of the change whose values were taken last, made at its first change
+    // and reused by the others: the kind, which new values are given and which old values are
+    // null make the shape.
     const StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
@@ -174,6 +180,12 @@ private:
     std::unordered_map<std::string, StatementShape> shapes_;
     std::string shapeKey_;
     std::vector<TValue> params_;
+    // The change being sent: where its rows lie, which new values it gives and which old ones
+    // the WHERE clause names as "is null".
+    const unsigned char* oldAt_ = nullptr;
+    const unsigned char* newAt_ = nullptr;
+    std::vector<char> given_;
+    std::vector<char> oldNull_;
     TValue oldValue_; // an old value being looked at, its buffer reused
     std::function<void(std::size_t sent)> progress_;
 };

@@ -71,7 +71,9 @@ TChangeSet TSimpleDataSet::ChangesOfRows() const {
         set.fields.push_back(Fields(i).Def());
     set.rows = &engine_.Rows();
     const auto& changes = engine_.Changes();
+    const std::size_t fieldCount = set.fields.size();
     set.records.reserve(changes.size());
+    set.given.assign(changes.size() * fieldCount, 0);
     for (std::size_t c = 0; c < changes.size(); ++c) {
         const TChange& change = changes[c];
         TChangeRecord& record = set.records.emplace_back();
@@ -79,7 +81,9 @@ TChangeSet TSimpleDataSet::ChangesOfRows() const {
         record.recordNumber = static_cast<int>(c);
         record.oldRow = change.oldRow;
         record.newRow = change.newRow;
-        record.given = &change.given;
+        record.givenAt = c * fieldCount;
+        for (std::size_t f = 0; f < fieldCount && f < change.given.size(); ++f)
+            set.given[record.givenAt + f] = change.given[f];
     }
     return set;
 }

@@ -381,8 +381,8 @@ const unsigned char* TRowStore::RowBytes(TRowId row) const {
     return chunks_[locator >> kOffsetBits].get() + offset;
 }
 
-const unsigned char* TRowStore::Locate(TRowId row, int field, bool& isNull) const {
-    const unsigned char* at = RowBytes(row);
+const unsigned char* TRowStore::Locate(const unsigned char* row, int field, bool& isNull) const {
+    const unsigned char* at = row;
     const unsigned char* bitmap = at;
     at += (defs_.size() + 7) / 8;
     auto nullAt = [&](int i) { return (bitmap[i / 8] >> (i % 8)) & 1; };
@@ -420,14 +420,25 @@ const unsigned char* TRowStore::Locate(TRowId row, int field, bool& isNull) cons
 }
 
 bool TRowStore::IsNull(TRowId row, int field) const {
+    return NullAt(RowBytes(row), field);
+}
+
+bool TRowStore::NullAt(const unsigned char* row, int field) const noexcept {
+    return (row[field / 8] >> (field % 8)) & 1;
+}
+
+void TRowStore::ValueAt(const unsigned char* row, int field, TValue& value) const {
     bool isNull;
-    Locate(row, field, isNull);
-    return isNull;
+    const unsigned char* at = Locate(row, field, isNull);
+    if (isNull)
+        value = TValue{};
+    else
+        Decode(field, at, value);
 }
 
 TValue TRowStore::Value(TRowId row, int field) const {
     bool isNull;
-    const unsigned char* at = Locate(row, field, isNull);
+    const unsigned char* at = Locate(RowBytes(row), field, isNull);
     if (isNull)
         return {};
     if (storage_[static_cast<std::size_t>(field)] == Storage::Var &&
@@ -438,15 +449,6 @@ TValue TRowStore::Value(TRowId row, int field) const {
     TValue value;
     Decode(field, at, value);
     return value;
-}
-
-void TRowStore::ValueInto(TRowId row, int field, TValue& value) const {
-    bool isNull;
-    const unsigned char* at = Locate(row, field, isNull);
-    if (isNull)
-        value = TValue{};
-    else
-        Decode(field, at, value);
 }
 
 void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
@@ -460,6 +462,21 @@ void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
         else
             at = Decode(static_cast<int>(f), at, values[f]);
     }
+}
+
+void TRowStore::Prefetch(TRowId row) const noexcept {
+    if (row >= rowCount_)
+        return;
+    const unsigned char* at = RowBytes(row);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + 63);
+}
+
+void TRowStore::PrefetchPlace(TRowId row) const noexcept {
+    if (row >= rowCount_)
+        return;
+    std::size_t group = row >> kGroupBits;
+    __builtin_prefetch(&groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)]);
 }
 
 const unsigned char* TRowStore::Decode(int field, const unsigned char* at, TValue& value) const {

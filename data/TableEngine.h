@@ -79,8 +79,16 @@ public:
     // Every value of a row, read in one pass; `values` is resized to the field count and its
     // text values keep their buffers where they can.
     void Values(TRowId row, std::vector<TValue>& values) const;
-    // One value into `value`, whose text buffer is reused.
-    void ValueInto(TRowId row, int field, TValue& value) const;
+    // Asks the processor to bring a row's bytes into its cache, for a read that comes later;
+    // PrefetchPlace does the same for what finding the row reads, one step earlier.
+    void Prefetch(TRowId row) const noexcept;
+    void PrefetchPlace(TRowId row) const noexcept;
+    // Where a row's bytes lie, for reading several of its values with one look-up; valid until
+    // the next row is appended.
+    const unsigned char* RowBytes(TRowId row) const;
+    bool NullAt(const unsigned char* row, int field) const noexcept;
+    // One value of the row at `row` into `value`, whose text buffer is reused.
+    void ValueAt(const unsigned char* row, int field, TValue& value) const;
 
     // Builds one row field by field, in field order, straight into the store's last chunk, then
     // appends it.
@@ -135,8 +143,7 @@ private:
     // the last chunk's used bytes: moves them into a new chunk when they do not fit.
     void Reserve(std::size_t need, std::size_t keep);
     TRowId Commit(std::size_t bytes);
-    const unsigned char* RowBytes(TRowId row) const;
-    const unsigned char* Locate(TRowId row, int field, bool& isNull) const;
+    const unsigned char* Locate(const unsigned char* row, int field, bool& isNull) const;
     // Reads the non-null value of the field at `at` into value; returns where the next begins.
     const unsigned char* Decode(int field, const unsigned char* at, TValue& value) const;
 
