@@ -384,6 +384,7 @@ void TSQLConnection::DoDisconnect() {
     }
     transactionCount_ = 0;
     attachmentLost_ = false;
+    lastStatement_ = nullptr;
     statements_.clear();
     statementOrder_.clear();
     // Releasing the driver's transactions rolls them back.
@@ -531,15 +532,23 @@ TDrvTransaction* TSQLConnection::InnermostTransaction() noexcept {
 
 TDrvStatement& TSQLConnection::CachedStatement(TDrvTransaction& transaction,
                                                const std::string& sql) {
-    if (auto it = statements_.find(sql); it != statements_.end())
+    // An apply runs one text many times over: comparing it with the last one found is cheaper
+    // than hashing it again.
+    if (lastStatement_ && lastStatement_->first == sql)
+        return *lastStatement_->second;
+    if (auto it = statements_.find(sql); it != statements_.end()) {
+        lastStatement_ = &*it;
         return *it->second;
+    }
     auto statement = attachment_->Prepare(transaction, sql);
     if (statements_.size() >= kStatementCacheSize) {
+        lastStatement_ = nullptr;
         statements_.erase(statementOrder_.front());
         statementOrder_.pop_front();
     }
     statementOrder_.push_back(sql);
-    return *statements_.emplace(sql, std::move(statement)).first->second;
+    lastStatement_ = &*statements_.emplace(sql, std::move(statement)).first;
+    return *lastStatement_->second;
 }
 
 std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<TValue>& params,

@@ -220,6 +220,8 @@ private:
     // Prepared statements by text, reused by Execute; the oldest goes first when it is full.
     std::unordered_map<std::string, std::unique_ptr<TDrvStatement>> statements_;
     std::list<std::string> statementOrder_;
+    // The entry CachedStatement found or made last; null when there is none.
+    const std::pair<const std::string, std::unique_ptr<TDrvStatement>>* lastStatement_ = nullptr;
 };
 
 // One identifier in quotes: the quote character around it and doubled inside it, so that a name

@@ -202,6 +202,16 @@ TEST(Statements, ManyExecutionsReuseOnePreparedStatement) {
                      TDriverError);
     EXPECT_EQ(connection->Execute("delete from T where ID = ? or ID = ?", {edges[0], edges[1]}),
               2u);
+    // More texts than the connection keeps prepared, each run twice in a row, in two passes:
+    // the second pass finds every statement dropped and prepares it again.
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t k = 0; k < 100; ++k)
+            for (int again = 0; again < 2; ++again)
+                EXPECT_EQ(
+                    connection->Execute("update T set NAME = ? where ID = ?" + std::string(k, ' '),
+                                        {std::string("k"), std::int64_t(k)}),
+                    1u)
+                    << k;
 }
 
 class ServerTest : public ::testing::Test {
