@@ -295,26 +295,6 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
     }
 }
 
-void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) const {
-    const std::size_t total = changes.records.size();
-    const TRowStore& rows = *changes.rows;
-    if (c + 6 < total) {
-        const auto* record = reinterpret_cast<const char*>(&changes.records[c + 6]);
-        for (std::size_t b = 0; b < sizeof(TChangeRecord); b += 64)
-            __builtin_prefetch(record + b);
-    }
-    if (c + 3 < total && changes.records[c + 3].givenAt < changes.given.size())
-        __builtin_prefetch(changes.given.data() + changes.records[c + 3].givenAt);
-    if (c + 2 < total) {
-        rows.PrefetchPlace(changes.records[c + 2].oldRow);
-        rows.PrefetchPlace(changes.records[c + 2].newRow);
-    }
-    if (c + 1 < total) {
-        rows.Prefetch(changes.records[c + 1].oldRow);
-        rows.Prefetch(changes.records[c + 1].newRow);
-    }
-}
-
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                           const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
@@ -509,13 +489,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 fail(*change, kManyRows, lim);
             applied.clear();
         };
-        for (std::size_t c = 0; c < changes.records.size(); ++c) {
-            const TChangeRecord& change = changes.records[c];
-            // What the changes ahead read lies anywhere in memory: its reads start some changes
-            // early, each step once the step before has brought in what it needs, and are done
-            // by the time those changes are sent.
-            if (changes.rows)
-                PrefetchAhead(changes, c);
+        for (const TChangeRecord& change : changes.records) {
             if (progress_)
                 progress_(triedCount_);
             // After a rollback the rest of the apply goes on in a transaction of its own: a

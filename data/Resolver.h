@@ -147,8 +147,6 @@ private:
                      TResolverStatement& statement, std::vector<ParamSource>* layout) const;
     // A change's old value that the WHERE clause names as "is null".
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
-    // Starts reading what the changes after change c read from memory.
-    void PrefetchAhead(const TChangeSet& changes, std::size_t c) const;
     // Finds the change's rows (oldAt_, newAt_) and works out given_ and oldNull_.
     void TakeChange(const TChangeSet& changes, const TChangeRecord& change);
     // The change's old value of a field, or its new one (null when not given), into `value`.

@@ -464,21 +464,6 @@ void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
     }
 }
 
-void TRowStore::Prefetch(TRowId row) const noexcept {
-    if (row >= rowCount_)
-        return;
-    const unsigned char* at = RowBytes(row);
-    __builtin_prefetch(at);
-    __builtin_prefetch(at + 63);
-}
-
-void TRowStore::PrefetchPlace(TRowId row) const noexcept {
-    if (row >= rowCount_)
-        return;
-    std::size_t group = row >> kGroupBits;
-    __builtin_prefetch(&groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)]);
-}
-
 const unsigned char* TRowStore::Decode(int field, const unsigned char* at, TValue& value) const {
     const TFieldDef& def = defs_[static_cast<std::size_t>(field)];
     switch (storage_[static_cast<std::size_t>(field)]) {

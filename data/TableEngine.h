@@ -79,10 +79,6 @@ public:
     // Every value of a row, read in one pass; `values` is resized to the field count and its
     // text values keep their buffers where they can.
     void Values(TRowId row, std::vector<TValue>& values) const;
-    // Asks the processor to bring a row's bytes into its cache, for a read that comes later;
-    // PrefetchPlace does the same for what finding the row reads, one step earlier.
-    void Prefetch(TRowId row) const noexcept;
-    void PrefetchPlace(TRowId row) const noexcept;
     // Where a row's bytes lie, for reading several of its values with one look-up; valid until
     // the next row is appended.
     const unsigned char* RowBytes(TRowId row) const;
