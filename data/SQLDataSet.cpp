@@ -405,7 +405,7 @@ void TSQLDataSet::CopyCurrentRow(TRowStore::Builder& row) {
     std::size_t f = 0;
     for (const CopyStep& step : copyPlan_) {
         if (Load<std::int16_t>(buffer + step.nullOffset) != 0) {
-            start[f / 8] = static_cast<unsigned char>(start[f / 8] | (1u << (f % 8)));
+            TRowStore::MarkNull(start, static_cast<int>(f));
             ++f;
             continue;
         }

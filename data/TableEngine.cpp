@@ -382,15 +382,12 @@ const unsigned char* TRowStore::RowBytes(TRowId row) const {
 }
 
 const unsigned char* TRowStore::Locate(const unsigned char* row, int field, bool& isNull) const {
-    const unsigned char* at = row;
-    const unsigned char* bitmap = at;
-    at += (defs_.size() + 7) / 8;
-    auto nullAt = [&](int i) { return (bitmap[i / 8] >> (i % 8)) & 1; };
-    isNull = nullAt(field);
+    isNull = NullAt(row, field);
     if (isNull)
         return nullptr;
+    const unsigned char* at = row + (defs_.size() + 7) / 8;
     for (int i = 0; i < field; ++i) {
-        if (nullAt(i))
+        if (NullAt(row, i))
             continue;
         switch (storage_[static_cast<std::size_t>(i)]) {
         case Storage::I16:
@@ -423,10 +420,6 @@ bool TRowStore::IsNull(TRowId row, int field) const {
     return NullAt(RowBytes(row), field);
 }
 
-bool TRowStore::NullAt(const unsigned char* row, int field) const noexcept {
-    return (row[field / 8] >> (field % 8)) & 1;
-}
-
 void TRowStore::ValueAt(const unsigned char* row, int field, TValue& value) const {
     bool isNull;
     const unsigned char* at = Locate(row, field, isNull);
@@ -457,7 +450,7 @@ void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
     at += (defs_.size() + 7) / 8;
     values.resize(defs_.size());
     for (std::size_t f = 0; f < defs_.size(); ++f) {
-        if ((bitmap[f / 8] >> (f % 8)) & 1)
+        if (NullAt(bitmap, static_cast<int>(f)))
             values[f] = TValue{};
         else
             at = Decode(static_cast<int>(f), at, values[f]);
@@ -553,8 +546,7 @@ void TRowStore::Builder::Next() {
 void TRowStore::Builder::Null() {
     if (!started_)
         Start();
-    store_.chunks_.back()[store_.chunkUsed_ + static_cast<std::size_t>(field_ / 8)] |=
-        static_cast<unsigned char>(1 << (field_ % 8));
+    MarkNull(store_.chunks_.back().get() + store_.chunkUsed_, field_);
     Next();
 }
 

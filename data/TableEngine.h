@@ -82,7 +82,13 @@ public:
     // Where a row's bytes lie, for reading several of its values with one look-up; valid until
     // the next row is appended.
     const unsigned char* RowBytes(TRowId row) const;
-    bool NullAt(const unsigned char* row, int field) const noexcept;
+    // The null flag of a field in the bitmap that starts a row, read and set.
+    static bool NullAt(const unsigned char* row, int field) noexcept {
+        return (row[field / 8] >> (field % 8)) & 1;
+    }
+    static void MarkNull(unsigned char* row, int field) noexcept {
+        row[field / 8] = static_cast<unsigned char>(row[field / 8] | (1u << (field % 8)));
+    }
     // One value of the row at `row` into `value`, whose text buffer is reused.
     void ValueAt(const unsigned char* row, int field, TValue& value) const;
 
