@@ -336,60 +336,62 @@ TValue TSQLDataSet::GetRecordValue(TRecordPos pos, int field) const {
 void TSQLDataSet::PlanRowCopy() {
     using Kind = TDrvReader::RawColumn::Kind;
     using Storage = TRowStore::Storage;
+    // How a column of one kind goes into a field of one storage, and the bytes it takes there.
+    // A whole-number storage takes only unscaled integers; a decimal field, integers of its own
+    // scale.
+    enum class Needs : std::uint8_t { Nothing, NoScale, SameScale };
+    struct Rule {
+        Kind kind;
+        Storage storage;
+        Needs needs;
+        CopyOp op;
+        std::uint8_t bytes;
+    };
+    static constexpr Rule kRules[] = {
+        {Kind::Short, Storage::I16, Needs::NoScale, CopyOp::Copy2, 2},
+        {Kind::Long, Storage::I32, Needs::NoScale, CopyOp::Copy4, 4},
+        {Kind::Int64, Storage::I64, Needs::NoScale, CopyOp::Copy8, 8},
+        {Kind::Short, Storage::Bcd, Needs::SameScale, CopyOp::ShortTo8, 8},
+        {Kind::Long, Storage::Bcd, Needs::SameScale, CopyOp::LongTo8, 8},
+        {Kind::Int64, Storage::Bcd, Needs::SameScale, CopyOp::Copy8, 8},
+        {Kind::Float, Storage::F32, Needs::Nothing, CopyOp::Copy4, 4},
+        {Kind::Float, Storage::F64, Needs::Nothing, CopyOp::FloatTo8, 8},
+        {Kind::Double, Storage::F64, Needs::Nothing, CopyOp::Copy8, 8},
+        {Kind::Double, Storage::F32, Needs::Nothing, CopyOp::DoubleTo4, 4},
+        {Kind::Boolean, Storage::Bool, Needs::Nothing, CopyOp::Boolean, 1},
+        {Kind::Date, Storage::Date, Needs::Nothing, CopyOp::Date, 4},
+        // A stored time counts 1/10000 seconds from midnight, as the database's does.
+        {Kind::Time, Storage::Time, Needs::Nothing, CopyOp::Copy4, 4},
+        {Kind::TimeStamp, Storage::Stamp, Needs::Nothing, CopyOp::TimeStamp, 8},
+    };
+
     copyPlan_.clear();
     copyRowBytes_ = 0;
     TDrvReader& reader = rows_->Reader();
     std::vector<CopyStep> plan;
     std::size_t rowBytes = 0;
     for (std::size_t f = 0; f < fieldDefs_.size(); ++f) {
+        const TFieldDef& def = fieldDefs_[f];
         TDrvReader::RawColumn raw = reader.Raw(columnOfField_[f]);
-        Storage storage = TRowStore::StorageFor(fieldDefs_[f].DataType);
-        bool exact =
-            fieldDefs_[f].DataType != TFieldType::ftFMTBcd || fieldDefs_[f].Size == raw.scale;
-        CopyStep step{CopyOp::Copy8, raw.offset, raw.nullOffset, raw.length};
-        std::size_t bytes = 8;
-        if (raw.kind == Kind::Short && storage == Storage::I16 && raw.scale == 0) {
-            step.op = CopyOp::Copy2;
-            bytes = 2;
-        } else if (raw.kind == Kind::Long && storage == Storage::I32 && raw.scale == 0) {
-            step.op = CopyOp::Copy4;
-            bytes = 4;
-        } else if (raw.kind == Kind::Int64 && storage == Storage::I64 && raw.scale == 0) {
-            step.op = CopyOp::Copy8;
-        } else if (raw.kind == Kind::Short && storage == Storage::Bcd && exact) {
-            step.op = CopyOp::ShortTo8;
-        } else if (raw.kind == Kind::Long && storage == Storage::Bcd && exact) {
-            step.op = CopyOp::LongTo8;
-        } else if (raw.kind == Kind::Int64 && storage == Storage::Bcd && exact) {
-            step.op = CopyOp::Copy8;
-        } else if (raw.kind == Kind::Float && storage == Storage::F32) {
-            step.op = CopyOp::Copy4;
-            bytes = 4;
-        } else if (raw.kind == Kind::Float && storage == Storage::F64) {
-            step.op = CopyOp::FloatTo8;
-        } else if (raw.kind == Kind::Double && storage == Storage::F64) {
-            step.op = CopyOp::Copy8;
-        } else if (raw.kind == Kind::Double && storage == Storage::F32) {
-            step.op = CopyOp::DoubleTo4;
-            bytes = 4;
-        } else if (raw.kind == Kind::Boolean && storage == Storage::Bool) {
-            step.op = CopyOp::Boolean;
-            bytes = 1;
-        } else if (raw.kind == Kind::Date && storage == Storage::Date) {
-            step.op = CopyOp::Date;
-            bytes = 4;
-        } else if (raw.kind == Kind::Time && storage == Storage::Time) {
-            // A stored time counts 1/10000 seconds from midnight, as the database's does.
-            step.op = CopyOp::Copy4;
-            bytes = 4;
-        } else if (raw.kind == Kind::TimeStamp && storage == Storage::Stamp) {
-            step.op = CopyOp::TimeStamp;
-        } else if (raw.kind == Kind::Varying && storage == Storage::Var &&
-                   !IsBlobType(fieldDefs_[f].DataType) && raw.length < (1u << 21)) {
-            step.op = CopyOp::Varying;
-            bytes = 3 + raw.length; // a length of up to 21 bits takes 3 bytes
-        } else {
-            return;
+        Storage storage = TRowStore::StorageFor(def.DataType);
+        CopyStep step{CopyOp::Varying, raw.offset, raw.nullOffset, raw.length};
+        std::size_t bytes = 3 + raw.length; // a length of up to 21 bits takes 3 bytes
+        bool varying = raw.kind == Kind::Varying && storage == Storage::Var &&
+                       !IsBlobType(def.DataType) && raw.length < (1u << 21);
+        if (!varying) {
+            auto fits = [&](Needs needs) {
+                return needs == Needs::Nothing || (needs == Needs::NoScale && raw.scale == 0) ||
+                       (needs == Needs::SameScale &&
+                        (def.DataType != TFieldType::ftFMTBcd || def.Size == raw.scale));
+            };
+            const Rule* rule =
+                std::find_if(std::begin(kRules), std::end(kRules), [&](const Rule& r) {
+                    return r.kind == raw.kind && r.storage == storage && fits(r.needs);
+                });
+            if (rule == std::end(kRules))
+                return; // a field the plan does not cover: every row goes through the getters
+            step.op = rule->op;
+            bytes = rule->bytes;
         }
         plan.push_back(step);
         rowBytes += bytes;
