@@ -868,7 +868,7 @@ bool TDrvStatement::ReturnsRows() const {
 }
 
 namespace {
-std::shared_ptr<TransactionState> TransactionOf(TDrvTransaction& transaction) {
+const std::shared_ptr<TransactionState>& TransactionOf(TDrvTransaction& transaction) {
     return fbdrv::TransactionStateOf(transaction);
 }
 } // namespace
@@ -1001,7 +1001,7 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
 // ---------------------------------------------------------------------------------------------
 // Attachments
 
-std::shared_ptr<TransactionState> fbdrv::TransactionStateOf(TDrvTransaction& transaction) {
+const std::shared_ptr<TransactionState>& fbdrv::TransactionStateOf(TDrvTransaction& transaction) {
     return transaction.impl_->state;
 }
 

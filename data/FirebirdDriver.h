@@ -67,7 +67,7 @@ namespace fbdrv {
 struct AttachmentState;
 struct StatementState;
 struct TransactionState;
-std::shared_ptr<TransactionState> TransactionStateOf(TDrvTransaction& transaction);
+const std::shared_ptr<TransactionState>& TransactionStateOf(TDrvTransaction& transaction);
 } // namespace fbdrv
 
 class TDrvConnection;
@@ -87,7 +87,8 @@ private:
     friend class TDrvConnection;
     friend class TDrvStatement;
     friend class TDrvReader;
-    friend std::shared_ptr<fbdrv::TransactionState> fbdrv::TransactionStateOf(TDrvTransaction&);
+    friend const std::shared_ptr<fbdrv::TransactionState>&
+    fbdrv::TransactionStateOf(TDrvTransaction&);
     struct Impl;
     explicit TDrvTransaction(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

@@ -295,17 +295,37 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
     }
 }
 
+void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) const {
+    const std::size_t total = changes.records.size();
+    const TRowStore& rows = *changes.rows;
+    if (c + 2 < total) {
+        rows.PrefetchPlace(changes.records[c + 2].oldRow);
+        rows.PrefetchPlace(changes.records[c + 2].newRow);
+    }
+    if (c + 1 < total) {
+        rows.Prefetch(changes.records[c + 1].oldRow);
+        rows.Prefetch(changes.records[c + 1].newRow);
+    }
+}
+
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                           const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
     for (std::size_t i = 0; i < changes.fields.size(); ++i)
         shapeKey_ += static_cast<char>('0' + (given_[i] ? 1 : 0) + (oldNull_[i] ? 2 : 0));
+    // Changes of one shape tend to come in runs: comparing with the last key is cheaper than
+    // hashing it.
+    if (lastShape_ && shapeKey_ == lastShapeKey_)
+        return *lastShape_;
     auto it = shapes_.find(shapeKey_);
-    if (it != shapes_.end())
-        return it->second;
-    StatementShape shape;
-    shape.text = BuildStatement(changes, changes.WithValues(change), &shape.params).text;
-    return shapes_.emplace(shapeKey_, std::move(shape)).first->second;
+    if (it == shapes_.end()) {
+        StatementShape shape;
+        shape.text = BuildStatement(changes, changes.WithValues(change), &shape.params).text;
+        it = shapes_.emplace(shapeKey_, std::move(shape)).first;
+    }
+    lastShapeKey_ = shapeKey_;
+    lastShape_ = &it->second;
+    return *lastShape_;
 }
 
 TResolverStatement TSQLResolver::CurrentValuesStatement(const TChangeSet& changes,
@@ -450,6 +470,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
     readBack_.clear();
     // The table information and the fields may differ from the last apply's.
     shapes_.clear();
+    lastShape_ = nullptr;
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
@@ -483,6 +504,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         // Changes that went through inside the current transaction: undone with it if it rolls
         // back, so they must stay pending too.
         std::vector<const TChangeRecord*> applied;
+        applied.reserve(changes.records.size());
         bool rolledBack = false;
         auto undoApplied = [&](int& lim) {
             for (const TChangeRecord* change : applied)
@@ -508,6 +530,9 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 params_.resize(shape.params.size());
                 for (std::size_t i = 0; i < shape.params.size(); ++i)
                     ValueInto(changes, change, shape.params[i], params_[i]);
+                if (changes.rows)
+                    PrefetchAhead(changes,
+                                  static_cast<std::size_t>(&change - changes.records.data()));
                 std::uint64_t affected = connection_.Execute(shape.text, params_);
                 if (affected > 1) {
                     started = false;

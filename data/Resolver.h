@@ -147,6 +147,9 @@ private:
                      TResolverStatement& statement, std::vector<ParamSource>* layout) const;
     // A change's old value that the WHERE clause names as "is null".
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
+    // Starts reading what the changes after change c read from the rows, so that it is in the
+    // cache by the time they are sent.
+    void PrefetchAhead(const TChangeSet& changes, std::size_t c) const;
     // Finds the change's rows (oldAt_, newAt_) and works out given_ and oldNull_.
     void TakeChange(const TChangeSet& changes, const TChangeRecord& change);
     // The change's old value of a field, or its new one (null when not given), into `value`.
@@ -177,6 +180,8 @@ private:
     // so that a change of a known shape allocates nothing the previous one already had.
     std::unordered_map<std::string, StatementShape> shapes_;
     std::string shapeKey_;
+    std::string lastShapeKey_; // the key of lastShape_, the shape found last
+    const StatementShape* lastShape_ = nullptr;
     std::vector<TValue> params_;
     // The change being sent: where its rows lie, which new values it gives and which old ones
     // the WHERE clause names as "is null".

@@ -381,6 +381,21 @@ const unsigned char* TRowStore::RowBytes(TRowId row) const {
     return chunks_[locator >> kOffsetBits].get() + offset;
 }
 
+void TRowStore::Prefetch(TRowId row) const noexcept {
+    if (row >= rowCount_)
+        return;
+    const unsigned char* at = RowBytes(row);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + 63);
+}
+
+void TRowStore::PrefetchPlace(TRowId row) const noexcept {
+    if (row >= rowCount_)
+        return;
+    std::size_t group = row >> kGroupBits;
+    __builtin_prefetch(&groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)]);
+}
+
 const unsigned char* TRowStore::Locate(const unsigned char* row, int field, bool& isNull) const {
     isNull = NullAt(row, field);
     if (isNull)
