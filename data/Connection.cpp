@@ -551,8 +551,8 @@ TDrvStatement& TSQLConnection::CachedStatement(TDrvTransaction& transaction,
     return *lastStatement_->second;
 }
 
-std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<TValue>& params,
-                                      std::unique_ptr<TSQLResultSet>* resultSet) {
+template <typename Run>
+std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParams, Run&& run) {
     EnsureOpen();
     BusyPointer busy(SQLHourGlass);
     state_ = TConnectionState::csStateExecuting;
@@ -564,7 +564,7 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
     return WatchAttachment([&]() -> std::uint64_t {
         // Only a text with a colon can hold a named marker.
         std::string replaced;
-        if (!params.empty() && sql.find(':') != std::string::npos)
+        if (hasParams && sql.find(':') != std::string::npos)
             replaced = ReplaceNamedMarkers(sql, quoteChar_);
         const std::string& text = replaced.empty() ? sql : replaced;
         // Without an open transaction of the connection, the statement runs in one of its own.
@@ -574,30 +574,53 @@ std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<
             own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
             transaction = own.get();
         }
-        if (resultSet) {
-            std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
-            rows->statement_ = attachment_->Prepare(*transaction, text);
-            if (!rows->statement_->ReturnsRows()) {
-                // Not a query: it runs, and there are no rows to hand over.
-                std::uint64_t affected = rows->statement_->Execute(*transaction, params);
-                if (own)
-                    own->Commit();
-                resultSet->reset();
-                return affected;
-            }
-            for (std::size_t i = 1; i <= params.size(); ++i)
-                rows->paramNames_.push_back("P" + std::to_string(i));
-            rows->reader_ = rows->statement_->Open(*transaction, params);
-            rows->ownTransaction_ = std::move(own);
-            *resultSet = std::move(rows);
-            return 0;
-        }
-        TDrvStatement& statement = CachedStatement(*transaction, text);
-        std::uint64_t affected = statement.Execute(*transaction, params);
-        if (own)
-            own->Commit();
-        return affected;
+        return run(text, *transaction, own);
     });
+}
+
+std::uint64_t TSQLConnection::Execute(const std::string& sql, TDrvParamSource& params) {
+    return RunStatement(sql, params.Count() > 0,
+                        [&](const std::string& text, TDrvTransaction& transaction,
+                            std::unique_ptr<TDrvTransaction>& own) {
+                            std::uint64_t affected =
+                                CachedStatement(transaction, text).Execute(transaction, params);
+                            if (own)
+                                own->Commit();
+                            return affected;
+                        });
+}
+
+std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<TValue>& params,
+                                      std::unique_ptr<TSQLResultSet>* resultSet) {
+    return RunStatement(sql, !params.empty(),
+                        [&](const std::string& text, TDrvTransaction& tra,
+                            std::unique_ptr<TDrvTransaction>& own) -> std::uint64_t {
+                            TDrvTransaction* transaction = &tra;
+                            if (resultSet) {
+                                std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
+                                rows->statement_ = attachment_->Prepare(*transaction, text);
+                                if (!rows->statement_->ReturnsRows()) {
+                                    // Not a query: it runs, and there are no rows to hand over.
+                                    std::uint64_t affected =
+                                        rows->statement_->Execute(*transaction, params);
+                                    if (own)
+                                        own->Commit();
+                                    resultSet->reset();
+                                    return affected;
+                                }
+                                for (std::size_t i = 1; i <= params.size(); ++i)
+                                    rows->paramNames_.push_back("P" + std::to_string(i));
+                                rows->reader_ = rows->statement_->Open(*transaction, params);
+                                rows->ownTransaction_ = std::move(own);
+                                *resultSet = std::move(rows);
+                                return 0;
+                            }
+                            TDrvStatement& statement = CachedStatement(*transaction, text);
+                            std::uint64_t affected = statement.Execute(*transaction, params);
+                            if (own)
+                                own->Commit();
+                            return affected;
+                        });
 }
 
 std::uint64_t TSQLConnection::ExecuteDirect(const std::string& sql) {

@@ -164,6 +164,9 @@ public:
     // of affected rows; with resultSet given, the statement is opened and its rows handed over.
     std::uint64_t Execute(const std::string& sql, const std::vector<TValue>& params,
                           std::unique_ptr<TSQLResultSet>* resultSet = nullptr);
+    // The same for a statement without rows whose parameters are written straight into its
+    // message where they can be.
+    std::uint64_t Execute(const std::string& sql, TDrvParamSource& params);
     std::uint64_t ExecuteDirect(const std::string& sql);
 
     // For the datasets of the connection: the attachment and the transaction a statement of
@@ -193,6 +196,11 @@ private:
     // or the engine a failure of the database file, the attachment is marked as no longer to be
     // trusted, and the connection closes as soon as no transaction is open (CloseIfLost).
     template <typename F> decltype(auto) WatchAttachment(F&& operation);
+    // Runs `run` (text, transaction, the transaction of its own or null) for a statement: with
+    // the connection open and executing, named markers replaced, in the innermost transaction
+    // or in one of its own.
+    template <typename Run>
+    std::uint64_t RunStatement(const std::string& sql, bool hasParams, Run&& run);
 
     TParamList params_;
     std::string connectionName_;

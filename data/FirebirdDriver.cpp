@@ -156,6 +156,7 @@ struct MessageField {
     unsigned charSet = 0;
     unsigned offset = 0;
     unsigned nullOffset = 0;
+    bool nullable = true;
 };
 
 std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta,
@@ -170,6 +171,7 @@ std::vector<MessageField> DescribeMessage(Firebird::IMessageMetadata* meta,
         f.charSet = meta->getCharSet(st, i);
         f.offset = meta->getOffset(st, i);
         f.nullOffset = meta->getNullOffset(st, i);
+        f.nullable = meta->isNullable(st, i);
     }
     return fields;
 }
@@ -185,6 +187,8 @@ struct StatementState : Child {
     std::vector<MessageField> inputFields;
     std::vector<unsigned char> inputBuffer;
     std::vector<MessageField> wanted; // the message types of the values being bound
+    // The message in the statement's own layout, for values written straight into it.
+    std::vector<unsigned char> declaredBuffer;
     bool returnsRows = false;
 
     StatementState() { order = 1; }
@@ -885,6 +889,138 @@ std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
                            nullptr);
         return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
     });
+}
+
+std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction, TDrvParamSource& params) {
+    StatementState& s = *state_;
+    Firebird::IStatement* statement = s.Live();
+    Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
+    return CallClient(s.owner->util(), [&] {
+        ThrowStatusWrapper* st = s.owner->status->get();
+        Firebird::IMessageMetadata* input = nullptr;
+        unsigned char* message = nullptr;
+        if (!s.declared.empty() && params.Count() == s.declared.size()) {
+            if (s.declaredBuffer.empty())
+                s.declaredBuffer.assign(s.declaredInput->getMessageLength(st), 0);
+            TDrvParamWriter writer(s, s.declaredBuffer.data());
+            if (params.Write(writer) && writer.put_ == s.declared.size()) {
+                input = s.declaredInput.get();
+                message = s.declaredBuffer.data();
+            }
+        }
+        if (!message) {
+            input = BindParameters(s, tra, params.Values());
+            message = input ? s.inputBuffer.data() : nullptr;
+        }
+        statement->execute(st, tra, input, message, nullptr, nullptr);
+        return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
+    });
+}
+
+unsigned char* TDrvParamWriter::Slot(int index, unsigned type, bool isNull) {
+    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size())
+        return nullptr;
+    const MessageField& f = state_.declared[static_cast<std::size_t>(index)];
+    if (isNull ? !f.nullable : f.type != type)
+        return nullptr;
+    Store<ISC_SHORT>(message_ + f.nullOffset, isNull ? ISC_SHORT(-1) : ISC_SHORT(0));
+    ++put_;
+    return message_ + f.offset;
+}
+
+bool TDrvParamWriter::PutNull(int index) {
+    return Slot(index, 0, true) != nullptr;
+}
+
+bool TDrvParamWriter::PutInteger(int index, std::int64_t value) {
+    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size())
+        return false;
+    // In the parameter's own width, as a TValue would go when it fits there.
+    const MessageField& f = state_.declared[static_cast<std::size_t>(index)];
+    if (f.scale != 0)
+        return false;
+    if (f.type == SQL_LONG && value >= INT32_MIN && value <= INT32_MAX) {
+        Store<ISC_LONG>(Slot(index, SQL_LONG), static_cast<ISC_LONG>(value));
+        return true;
+    }
+    if (f.type == SQL_SHORT && value >= INT16_MIN && value <= INT16_MAX) {
+        Store<ISC_SHORT>(Slot(index, SQL_SHORT), static_cast<ISC_SHORT>(value));
+        return true;
+    }
+    if (f.type == SQL_INT64) {
+        Store<ISC_INT64>(Slot(index, SQL_INT64), value);
+        return true;
+    }
+    return false;
+}
+
+bool TDrvParamWriter::PutDouble(int index, double value) {
+    unsigned char* at = Slot(index, SQL_DOUBLE);
+    if (!at)
+        return false;
+    Store<double>(at, value);
+    return true;
+}
+
+bool TDrvParamWriter::PutBcd(int index, std::int64_t value, int scale) {
+    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
+        state_.declared[static_cast<std::size_t>(index)].scale != -scale)
+        return false;
+    unsigned char* at = Slot(index, SQL_INT64);
+    if (!at)
+        return false;
+    Store<ISC_INT64>(at, value);
+    return true;
+}
+
+bool TDrvParamWriter::PutBoolean(int index, bool value) {
+    unsigned char* at = Slot(index, SQL_BOOLEAN);
+    if (!at)
+        return false;
+    Store<FB_BOOLEAN>(at, value ? FB_TRUE : FB_FALSE);
+    return true;
+}
+
+bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
+    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
+        bytes.size() > state_.declared[static_cast<std::size_t>(index)].length)
+        return false;
+    unsigned char* at = Slot(index, SQL_VARYING);
+    if (!at)
+        return false;
+    Store<ISC_USHORT>(at, static_cast<ISC_USHORT>(bytes.size()));
+    std::memcpy(at + sizeof(ISC_USHORT), bytes.data(), bytes.size());
+    return true;
+}
+
+bool TDrvParamWriter::PutDate(int index, const TSQLDate& value) {
+    if (!InlineEncodable(value))
+        return false;
+    unsigned char* at = Slot(index, SQL_TYPE_DATE);
+    if (!at)
+        return false;
+    Store<ISC_DATE>(at, fbdrv::EncodeDate(value));
+    return true;
+}
+
+bool TDrvParamWriter::PutTime(int index, const TSQLTime& value) {
+    if (!InlineEncodable(value))
+        return false;
+    unsigned char* at = Slot(index, SQL_TYPE_TIME);
+    if (!at)
+        return false;
+    Store<ISC_TIME>(at, fbdrv::EncodeTime(value));
+    return true;
+}
+
+bool TDrvParamWriter::PutTimeStamp(int index, const TSQLDate& date, const TSQLTime& time) {
+    if (!InlineEncodable(date) || !InlineEncodable(time))
+        return false;
+    unsigned char* at = Slot(index, SQL_TIMESTAMP);
+    if (!at)
+        return false;
+    Store(at, ISC_TIMESTAMP{fbdrv::EncodeDate(date), fbdrv::EncodeTime(time)});
+    return true;
 }
 
 namespace {

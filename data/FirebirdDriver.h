@@ -163,6 +163,46 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Writes parameter values straight into the message a statement was prepared with, each as the
+// statement declares its parameter. A Put returns false when the value does not go there as it
+// is (a parameter of another kind, text longer than the parameter, a date the message cannot
+// hold, a null for a parameter that takes none); the statement is then run with TValues.
+class TDrvParamWriter {
+public:
+    bool PutNull(int index);
+    bool PutInteger(int index, std::int64_t value);
+    bool PutDouble(int index, double value);
+    // An exact decimal: the integer scaled by 10^scale.
+    bool PutBcd(int index, std::int64_t value, int scale);
+    bool PutBoolean(int index, bool value);
+    bool PutText(int index, std::string_view bytes);
+    bool PutDate(int index, const TSQLDate& value);
+    bool PutTime(int index, const TSQLTime& value);
+    bool PutTimeStamp(int index, const TSQLDate& date, const TSQLTime& time);
+
+private:
+    friend class TDrvStatement;
+    TDrvParamWriter(fbdrv::StatementState& state, unsigned char* message)
+        : state_(state), message_(message) {}
+    // The parameter's place in the message, when it is one of the statement's and of the type.
+    unsigned char* Slot(int index, unsigned type, bool isNull = false);
+    fbdrv::StatementState& state_;
+    unsigned char* message_;
+    std::size_t put_ = 0; // parameters written
+};
+
+// The parameters of one run of a statement, as their owner has them: written straight into the
+// statement's message where they go as they are, or else given as TValues.
+class TDrvParamSource {
+public:
+    virtual ~TDrvParamSource() = default;
+    virtual std::size_t Count() const = 0;
+    // Writes every parameter in order; false when one of them does not go into the message.
+    virtual bool Write(TDrvParamWriter& out) = 0;
+    // The parameters as values, for a run whose Write returned false.
+    virtual const std::vector<TValue>& Values() = 0;
+};
+
 // A prepared statement. Execute it again and again with new parameter values: it is prepared once.
 class TDrvStatement {
 public:
@@ -176,6 +216,8 @@ public:
 
     // Runs the statement with the values of the "?" markers in order; returns the affected rows.
     std::uint64_t Execute(TDrvTransaction& transaction, const std::vector<TValue>& params);
+    // The same with parameters written straight into the statement's message where they can be.
+    std::uint64_t Execute(TDrvTransaction& transaction, TDrvParamSource& params);
     // Runs a statement that returns rows and opens a reader on them.
     std::unique_ptr<TDrvReader> Open(TDrvTransaction& transaction,
                                      const std::vector<TValue>& params);

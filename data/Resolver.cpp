@@ -295,6 +295,88 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
     }
 }
 
+bool TSQLResolver::WriteParams(const TChangeSet& changes, const StatementShape& shape,
+                               TDrvParamWriter& out) const {
+    using Storage = TRowStore::Storage;
+    const TRowStore& rows = *changes.rows;
+    TRowStore::RawValue raw;
+    for (std::size_t i = 0; i < shape.params.size(); ++i) {
+        const int index = static_cast<int>(i);
+        const std::size_t f = shape.params[i].field;
+        // A new value not given goes as null, like the old value of a change without one.
+        const unsigned char* row = shape.params[i].old ? oldAt_ : given_[f] ? newAt_ : nullptr;
+        if (!row || !rows.RawAt(row, static_cast<int>(f), raw)) {
+            if (!out.PutNull(index))
+                return false;
+            continue;
+        }
+        bool written = false;
+        switch (raw.storage) {
+        case Storage::I16:
+        case Storage::I32:
+        case Storage::I64:
+            written = out.PutInteger(index, raw.integer);
+            break;
+        case Storage::F32:
+        case Storage::F64:
+            written = out.PutDouble(index, raw.real);
+            break;
+        case Storage::Bool:
+            written = out.PutBoolean(index, raw.integer != 0);
+            break;
+        case Storage::Bcd:
+            written = out.PutBcd(index, raw.integer, raw.scale);
+            break;
+        case Storage::Date:
+            written = out.PutDate(index, raw.date);
+            break;
+        case Storage::Time:
+            written = out.PutTime(index, raw.time);
+            break;
+        case Storage::Stamp:
+            written = out.PutTimeStamp(index, raw.date, raw.time);
+            break;
+        case Storage::Var:
+            // Bytes go with the octets character set: left to the values.
+            written = !IsBinaryType(changes.fields[f].DataType) && out.PutText(index, raw.bytes);
+            break;
+        }
+        if (!written)
+            return false;
+    }
+    return true;
+}
+
+const std::vector<TValue>& TSQLResolver::ParamValues(const TChangeSet& changes,
+                                                     const TChangeRecord& change,
+                                                     const StatementShape& shape) {
+    params_.resize(shape.params.size());
+    for (std::size_t i = 0; i < shape.params.size(); ++i)
+        ValueInto(changes, change, shape.params[i], params_[i]);
+    return params_;
+}
+
+// The parameters of a change that names its rows: written from the rows, or as values.
+class TSQLResolver::RowParams final : public TDrvParamSource {
+public:
+    RowParams(TSQLResolver& resolver, const TChangeSet& changes, const TChangeRecord& change,
+              const StatementShape& shape)
+        : resolver_(resolver), changes_(changes), change_(change), shape_(shape) {}
+    std::size_t Count() const override { return shape_.params.size(); }
+    bool Write(TDrvParamWriter& out) override {
+        return resolver_.WriteParams(changes_, shape_, out);
+    }
+    const std::vector<TValue>& Values() override {
+        return resolver_.ParamValues(changes_, change_, shape_);
+    }
+
+private:
+    TSQLResolver& resolver_;
+    const TChangeSet& changes_;
+    const TChangeRecord& change_;
+    const StatementShape& shape_;
+};
+
 void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) const {
     const std::size_t total = changes.records.size();
     const TRowStore& rows = *changes.rows;
@@ -527,13 +609,15 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 const StatementShape& shape = ShapeOf(changes, change);
                 if (shape.text.empty())
                     continue;
-                params_.resize(shape.params.size());
-                for (std::size_t i = 0; i < shape.params.size(); ++i)
-                    ValueInto(changes, change, shape.params[i], params_[i]);
-                if (changes.rows)
+                std::uint64_t affected = 0;
+                if (changes.ReadsRows(change)) {
                     PrefetchAhead(changes,
                                   static_cast<std::size_t>(&change - changes.records.data()));
-                std::uint64_t affected = connection_.Execute(shape.text, params_);
+                    RowParams params(*this, changes, change, shape);
+                    affected = connection_.Execute(shape.text, params);
+                } else {
+                    affected = connection_.Execute(shape.text, ParamValues(changes, change, shape));
+                }
                 if (affected > 1) {
                     started = false;
                     rolledBack = true;

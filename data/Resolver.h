@@ -155,6 +155,14 @@ private:
     // The change's old value of a field, or its new one (null when not given), into `value`.
     void ValueInto(const TChangeSet& changes, const TChangeRecord& change,
                    const ParamSource& source, TValue& value) const;
+    // Writes the parameters of the change whose values were taken last straight from its rows
+    // into the statement's message; false when one of them does not go there as it is.
+    bool WriteParams(const TChangeSet& changes, const StatementShape& shape,
+                     TDrvParamWriter& out) const;
+    // The parameters of that change as values, in params_.
+    const std::vector<TValue>& ParamValues(const TChangeSet& changes, const TChangeRecord& change,
+                                           const StatementShape& shape);
+    class RowParams;
     // The statement shape of the change whose values were taken last, made at its first change
     // and reused by the others: the kind, which new values are given and which old values are
     // null make the shape.

@@ -444,6 +444,54 @@ void TRowStore::ValueAt(const unsigned char* row, int field, TValue& value) cons
         Decode(field, at, value);
 }
 
+bool TRowStore::RawAt(const unsigned char* row, int field, RawValue& raw) const {
+    bool isNull;
+    const unsigned char* at = Locate(row, field, isNull);
+    if (isNull)
+        return false;
+    raw.storage = storage_[static_cast<std::size_t>(field)];
+    switch (raw.storage) {
+    case Storage::I16:
+        raw.integer = Load<std::int16_t>(at);
+        break;
+    case Storage::I32:
+        raw.integer = Load<std::int32_t>(at);
+        break;
+    case Storage::I64:
+        raw.integer = Load<std::int64_t>(at);
+        break;
+    case Storage::F32:
+        raw.real = double(Load<float>(at));
+        break;
+    case Storage::F64:
+        raw.real = Load<double>(at);
+        break;
+    case Storage::Bool:
+        raw.integer = *at != 0;
+        break;
+    case Storage::Bcd:
+        raw.integer = Load<std::int64_t>(at);
+        raw.scale = defs_[static_cast<std::size_t>(field)].Size;
+        break;
+    case Storage::Date:
+        raw.date = UnpackDate(Load<std::int32_t>(at));
+        break;
+    case Storage::Time:
+        raw.time = UnpackTime(Load<std::int32_t>(at));
+        break;
+    case Storage::Stamp:
+        raw.date = UnpackDate(Load<std::int32_t>(at));
+        raw.time = UnpackTime(Load<std::int32_t>(at + 4));
+        break;
+    case Storage::Var: {
+        std::size_t length = GetLength(at);
+        raw.bytes = std::string_view(reinterpret_cast<const char*>(at), length);
+        break;
+    }
+    }
+    return true;
+}
+
 TValue TRowStore::Value(TRowId row, int field) const {
     bool isNull;
     const unsigned char* at = Locate(RowBytes(row), field, isNull);

@@ -95,6 +95,21 @@ public:
     }
     // One value of the row at `row` into `value`, whose text buffer is reused.
     void ValueAt(const unsigned char* row, int field, TValue& value) const;
+    // One value of a row as the row holds it, for a reader that needs no TValue: the member
+    // that the storage names is set (integer for I16, I32, I64, Bcd (scaled by `scale`) and
+    // Bool; real for F32 and F64; date and time for Date, Time and Stamp; bytes for Var, which
+    // point into the row).
+    struct RawValue {
+        Storage storage = Storage::I32;
+        std::int64_t integer = 0;
+        int scale = 0;
+        double real = 0;
+        TSQLDate date;
+        TSQLTime time;
+        std::string_view bytes;
+    };
+    // The value of a field of the row at `row`; false when it is null.
+    bool RawAt(const unsigned char* row, int field, RawValue& raw) const;
 
     // Builds one row field by field, in field order, straight into the store's last chunk, then
     // appends it.
