@@ -262,8 +262,14 @@ void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& ch
         return;
     }
     const TRowStore& rows = *changes.rows;
-    oldAt_ = change.oldRow != kNoRow ? rows.RowBytes(change.oldRow) : nullptr;
-    newAt_ = change.newRow != kNoRow ? rows.RowBytes(change.newRow) : nullptr;
+    if (&change == ahead_) {
+        oldAt_ = aheadOld_;
+        newAt_ = aheadNew_;
+    } else {
+        oldAt_ = change.oldRow != kNoRow ? rows.RowBytes(change.oldRow) : nullptr;
+        newAt_ = change.newRow != kNoRow ? rows.RowBytes(change.newRow) : nullptr;
+    }
+    oldPlaced_ = newPlaced_ = false;
     const char* given = newAt_ && change.givenAt != TChangeRecord::kNoFlags
                             ? changes.given.data() + change.givenAt
                             : nullptr;
@@ -296,20 +302,33 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
 }
 
 bool TSQLResolver::WriteParams(const TChangeSet& changes, const StatementShape& shape,
-                               TDrvParamWriter& out) const {
+                               TDrvParamWriter& out) {
     using Storage = TRowStore::Storage;
     const TRowStore& rows = *changes.rows;
     TRowStore::RawValue raw;
     for (std::size_t i = 0; i < shape.params.size(); ++i) {
         const int index = static_cast<int>(i);
         const std::size_t f = shape.params[i].field;
-        // A new value not given goes as null, like the old value of a change without one.
-        const unsigned char* row = shape.params[i].old ? oldAt_ : given_[f] ? newAt_ : nullptr;
-        if (!row || !rows.RawAt(row, static_cast<int>(f), raw)) {
+        // A new value not given goes as null, like the old value of a change without one. Each
+        // row is walked once, for all of its values.
+        const unsigned char* at = nullptr;
+        if (shape.params[i].old && oldAt_) {
+            if (!oldPlaced_)
+                rows.Places(oldAt_, oldPlaces_);
+            oldPlaced_ = true;
+            at = oldPlaces_[f];
+        } else if (!shape.params[i].old && given_[f] && newAt_) {
+            if (!newPlaced_)
+                rows.Places(newAt_, newPlaces_);
+            newPlaced_ = true;
+            at = newPlaces_[f];
+        }
+        if (!at) {
             if (!out.PutNull(index))
                 return false;
             continue;
         }
+        rows.RawFrom(static_cast<int>(f), at, raw);
         bool written = false;
         switch (raw.storage) {
         case Storage::I16:
@@ -377,17 +396,32 @@ private:
     const StatementShape& shape_;
 };
 
-void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) const {
+void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) {
     const std::size_t total = changes.records.size();
     const TRowStore& rows = *changes.rows;
     if (c + 2 < total) {
         rows.PrefetchPlace(changes.records[c + 2].oldRow);
         rows.PrefetchPlace(changes.records[c + 2].newRow);
     }
-    if (c + 1 < total) {
-        rows.Prefetch(changes.records[c + 1].oldRow);
-        rows.Prefetch(changes.records[c + 1].newRow);
-    }
+    ahead_ = nullptr;
+    if (c + 1 >= total)
+        return;
+    const TChangeRecord& next = changes.records[c + 1];
+    auto place = [&](TRowId row) -> const unsigned char* {
+        if (row == kNoRow)
+            return nullptr;
+        const unsigned char* at = rows.RowBytes(row);
+        __builtin_prefetch(at);
+        __builtin_prefetch(at + 63);
+        return at;
+    };
+    // A row the store does not have is left for TakeChange to report.
+    if ((next.oldRow != kNoRow && next.oldRow >= rows.RowCount()) ||
+        (next.newRow != kNoRow && next.newRow >= rows.RowCount()))
+        return;
+    aheadOld_ = place(next.oldRow);
+    aheadNew_ = place(next.newRow);
+    ahead_ = &next;
 }
 
 const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
@@ -553,6 +587,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
     // The table information and the fields may differ from the last apply's.
     shapes_.clear();
     lastShape_ = nullptr;
+    ahead_ = nullptr;
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =

@@ -149,7 +149,7 @@ private:
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
     // Starts reading what the changes after change c read from the rows, so that it is in the
     // cache by the time they are sent.
-    void PrefetchAhead(const TChangeSet& changes, std::size_t c) const;
+    void PrefetchAhead(const TChangeSet& changes, std::size_t c);
     // Finds the change's rows (oldAt_, newAt_) and works out given_ and oldNull_.
     void TakeChange(const TChangeSet& changes, const TChangeRecord& change);
     // The change's old value of a field, or its new one (null when not given), into `value`.
@@ -157,8 +157,7 @@ private:
                    const ParamSource& source, TValue& value) const;
     // Writes the parameters of the change whose values were taken last straight from its rows
     // into the statement's message; false when one of them does not go there as it is.
-    bool WriteParams(const TChangeSet& changes, const StatementShape& shape,
-                     TDrvParamWriter& out) const;
+    bool WriteParams(const TChangeSet& changes, const StatementShape& shape, TDrvParamWriter& out);
     // The parameters of that change as values, in params_.
     const std::vector<TValue>& ParamValues(const TChangeSet& changes, const TChangeRecord& change,
                                            const StatementShape& shape);
@@ -195,6 +194,15 @@ private:
     // the WHERE clause names as "is null".
     const unsigned char* oldAt_ = nullptr;
     const unsigned char* newAt_ = nullptr;
+    // Where each value of those rows lies, once WriteParams has walked them.
+    std::vector<const unsigned char*> oldPlaces_;
+    std::vector<const unsigned char*> newPlaces_;
+    bool oldPlaced_ = false;
+    bool newPlaced_ = false;
+    // The next change and its rows, found while the database ran the current one.
+    const TChangeRecord* ahead_ = nullptr;
+    const unsigned char* aheadOld_ = nullptr;
+    const unsigned char* aheadNew_ = nullptr;
     std::vector<char> given_;
     std::vector<char> oldNull_;
     TValue oldValue_; // an old value being looked at, its buffer reused

@@ -381,19 +381,35 @@ const unsigned char* TRowStore::RowBytes(TRowId row) const {
     return chunks_[locator >> kOffsetBits].get() + offset;
 }
 
-void TRowStore::Prefetch(TRowId row) const noexcept {
-    if (row >= rowCount_)
-        return;
-    const unsigned char* at = RowBytes(row);
-    __builtin_prefetch(at);
-    __builtin_prefetch(at + 63);
-}
-
 void TRowStore::PrefetchPlace(TRowId row) const noexcept {
     if (row >= rowCount_)
         return;
     std::size_t group = row >> kGroupBits;
     __builtin_prefetch(&groups_[group >> kGroupBlockBits][group & (kGroupBlock - 1)]);
+}
+
+const unsigned char* TRowStore::Past(Storage storage, const unsigned char* at) noexcept {
+    switch (storage) {
+    case Storage::I16:
+        return at + 2;
+    case Storage::I32:
+    case Storage::F32:
+    case Storage::Date:
+    case Storage::Time:
+        return at + 4;
+    case Storage::I64:
+    case Storage::F64:
+    case Storage::Bcd:
+    case Storage::Stamp:
+        return at + 8;
+    case Storage::Bool:
+        return at + 1;
+    case Storage::Var: {
+        std::size_t length = GetLength(at);
+        return at + length;
+    }
+    }
+    return at;
 }
 
 const unsigned char* TRowStore::Locate(const unsigned char* row, int field, bool& isNull) const {
@@ -404,29 +420,7 @@ const unsigned char* TRowStore::Locate(const unsigned char* row, int field, bool
     for (int i = 0; i < field; ++i) {
         if (NullAt(row, i))
             continue;
-        switch (storage_[static_cast<std::size_t>(i)]) {
-        case Storage::I16:
-            at += 2;
-            break;
-        case Storage::I32:
-        case Storage::F32:
-        case Storage::Date:
-        case Storage::Time:
-            at += 4;
-            break;
-        case Storage::I64:
-        case Storage::F64:
-        case Storage::Bcd:
-        case Storage::Stamp:
-            at += 8;
-            break;
-        case Storage::Bool:
-            at += 1;
-            break;
-        case Storage::Var:
-            at += GetLength(at);
-            break;
-        }
+        at = Past(storage_[static_cast<std::size_t>(i)], at);
     }
     return at;
 }
@@ -444,11 +438,20 @@ void TRowStore::ValueAt(const unsigned char* row, int field, TValue& value) cons
         Decode(field, at, value);
 }
 
-bool TRowStore::RawAt(const unsigned char* row, int field, RawValue& raw) const {
-    bool isNull;
-    const unsigned char* at = Locate(row, field, isNull);
-    if (isNull)
-        return false;
+void TRowStore::Places(const unsigned char* row, std::vector<const unsigned char*>& places) const {
+    places.resize(defs_.size());
+    const unsigned char* at = row + (defs_.size() + 7) / 8;
+    for (std::size_t f = 0; f < defs_.size(); ++f) {
+        if (NullAt(row, static_cast<int>(f))) {
+            places[f] = nullptr;
+            continue;
+        }
+        places[f] = at;
+        at = Past(storage_[f], at);
+    }
+}
+
+void TRowStore::RawFrom(int field, const unsigned char* at, RawValue& raw) const {
     raw.storage = storage_[static_cast<std::size_t>(field)];
     switch (raw.storage) {
     case Storage::I16:
@@ -489,7 +492,6 @@ bool TRowStore::RawAt(const unsigned char* row, int field, RawValue& raw) const 
         break;
     }
     }
-    return true;
 }
 
 TValue TRowStore::Value(TRowId row, int field) const {

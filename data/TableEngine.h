@@ -82,9 +82,8 @@ public:
     // Where a row's bytes lie, for reading several of its values with one look-up; valid until
     // the next row is appended.
     const unsigned char* RowBytes(TRowId row) const;
-    // Starts bringing a row's bytes into the processor's cache for a read that comes later;
-    // PrefetchPlace does the same, a step earlier, for what finding the row reads.
-    void Prefetch(TRowId row) const noexcept;
+    // Starts bringing what finding a row reads into the processor's cache, for a look-up that
+    // comes later.
     void PrefetchPlace(TRowId row) const noexcept;
     // The null flag of a field in the bitmap that starts a row, read and set.
     static bool NullAt(const unsigned char* row, int field) noexcept {
@@ -108,8 +107,10 @@ public:
         TSQLTime time;
         std::string_view bytes;
     };
-    // The value of a field of the row at `row`; false when it is null.
-    bool RawAt(const unsigned char* row, int field, RawValue& raw) const;
+    // Where each field's value lies in the row at `row`, in one pass: null for a null field.
+    void Places(const unsigned char* row, std::vector<const unsigned char*>& places) const;
+    // The value of a field that lies at `at` (a place Places gave, not null).
+    void RawFrom(int field, const unsigned char* at, RawValue& raw) const;
 
     // Builds one row field by field, in field order, straight into the store's last chunk, then
     // appends it.
@@ -165,6 +166,8 @@ private:
     void Reserve(std::size_t need, std::size_t keep);
     TRowId Commit(std::size_t bytes);
     const unsigned char* Locate(const unsigned char* row, int field, bool& isNull) const;
+    // Where the value after one of the storage's, which starts at `at`, starts.
+    static const unsigned char* Past(Storage storage, const unsigned char* at) noexcept;
     // Reads the non-null value of the field at `at` into value; returns where the next begins.
     const unsigned char* Decode(int field, const unsigned char* at, TValue& value) const;
 
