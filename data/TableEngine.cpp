@@ -789,6 +789,67 @@ TRowId TRowStore::Builder::Finish() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TRowIndex
+
+const std::uint32_t* TRowIndex::Find(TRowId row) const noexcept {
+    if (count_ == 0)
+        return nullptr;
+    for (std::size_t i = Home(row);; i = (i + 1) & (slots_.size() - 1)) {
+        if (slots_[i].row == row)
+            return &slots_[i].position;
+        if (slots_[i].row == kNoRow)
+            return nullptr;
+    }
+}
+
+void TRowIndex::Set(TRowId row, std::size_t position) {
+    if ((count_ + 1) * 2 > slots_.size()) {
+        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+        old.swap(slots_);
+        count_ = 0;
+        for (const Slot& slot : old)
+            if (slot.row != kNoRow)
+                Set(slot.row, slot.position);
+    }
+    std::size_t i = Home(row);
+    while (slots_[i].row != kNoRow && slots_[i].row != row)
+        i = (i + 1) & (slots_.size() - 1);
+    if (slots_[i].row == kNoRow)
+        ++count_;
+    slots_[i] = {row, static_cast<std::uint32_t>(position)};
+}
+
+void TRowIndex::Erase(TRowId row) noexcept {
+    if (count_ == 0)
+        return;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t hole = Home(row);
+    while (slots_[hole].row != row) {
+        if (slots_[hole].row == kNoRow)
+            return;
+        hole = (hole + 1) & mask;
+    }
+    // Moves back each entry after the hole that could not sit in its home slot because of it.
+    for (std::size_t next = (hole + 1) & mask; slots_[next].row != kNoRow;
+         next = (next + 1) & mask) {
+        std::size_t home = Home(slots_[next].row);
+        bool homeAfterHole =
+            hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+        if (homeAfterHole)
+            continue;
+        slots_[hole] = slots_[next];
+        hole = next;
+    }
+    slots_[hole] = Slot{};
+    --count_;
+}
+
+void TRowIndex::Clear() noexcept {
+    std::vector<Slot>().swap(slots_);
+    count_ = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
 // TTableEngine
 
 void TTableEngine::Load(TRowStore rows) {
@@ -799,7 +860,7 @@ void TTableEngine::Load(TRowStore rows) {
     view_.clear();
     view_.shrink_to_fit();
     changes_.clear();
-    changeOfRow_.clear();
+    changeOfRow_.Clear();
     loaded_ = true;
 }
 
@@ -811,7 +872,7 @@ void TTableEngine::Clear() {
     view_.clear();
     view_.shrink_to_fit();
     changes_.clear();
-    changeOfRow_.clear();
+    changeOfRow_.Clear();
     loaded_ = false;
 }
 
@@ -852,18 +913,18 @@ TValue TTableEngine::Value(int position, int field) const {
 }
 
 TUpdateStatus TTableEngine::Status(int position) const {
-    auto it = changeOfRow_.find(RowAt(position));
-    if (it == changeOfRow_.end())
+    const std::uint32_t* change = changeOfRow_.Find(RowAt(position));
+    if (!change)
         return TUpdateStatus::usUnmodified;
-    return changes_[it->second].kind == TUpdateKind::ukInsert ? TUpdateStatus::usInserted
-                                                              : TUpdateStatus::usModified;
+    return changes_[*change].kind == TUpdateKind::ukInsert ? TUpdateStatus::usInserted
+                                                           : TUpdateStatus::usModified;
 }
 
 const TChange* TTableEngine::ChangeAt(int position) const {
     if (position < 0 || position >= ViewCount())
         return nullptr;
-    auto it = changeOfRow_.find(RowAt(position));
-    return it == changeOfRow_.end() ? nullptr : &changes_[it->second];
+    const std::uint32_t* change = changeOfRow_.Find(RowAt(position));
+    return change ? &changes_[*change] : nullptr;
 }
 
 void TTableEngine::SetRefusals(const std::vector<std::pair<int, std::string>>& refusals) {
@@ -926,7 +987,7 @@ void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
     change.given = written;
     change.given.resize(values.size());
     changes_.push_back(std::move(change));
-    changeOfRow_[row] = changes_.size() - 1;
+    changeOfRow_.Set(row, changes_.size() - 1);
 }
 
 void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
@@ -943,41 +1004,41 @@ void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
         return;
     TRowId row = store_.Append(values);
     SetRowAt(position, row);
-    auto it = changeOfRow_.find(current);
-    if (it == changeOfRow_.end()) {
+    const std::uint32_t* logged = changeOfRow_.Find(current);
+    if (!logged) {
         TChange change;
         change.kind = TUpdateKind::ukModify;
         change.oldRow = current;
         change.newRow = row;
         change.given = std::move(changed);
         changes_.push_back(std::move(change));
-        changeOfRow_[row] = changes_.size() - 1;
+        changeOfRow_.Set(row, changes_.size() - 1);
         return;
     }
-    std::size_t index = it->second;
-    changeOfRow_.erase(it);
+    std::size_t index = *logged;
+    changeOfRow_.Erase(current);
     TChange& change = changes_[index];
     change.newRow = row;
     for (std::size_t i = 0; i < changed.size(); ++i)
         if (changed[i])
             change.given[i] = true;
-    changeOfRow_[row] = index;
+    changeOfRow_.Set(row, index);
 }
 
 void TTableEngine::DeleteRow(int position) {
     TRowId current = RowAt(position);
     BuildView();
     view_.erase(view_.begin() + position);
-    auto it = changeOfRow_.find(current);
-    if (it == changeOfRow_.end()) {
+    const std::uint32_t* logged = changeOfRow_.Find(current);
+    if (!logged) {
         TChange change;
         change.kind = TUpdateKind::ukDelete;
         change.oldRow = current;
         changes_.push_back(std::move(change));
         return;
     }
-    std::size_t index = it->second;
-    changeOfRow_.erase(it);
+    std::size_t index = *logged;
+    changeOfRow_.Erase(current);
     TChange& change = changes_[index];
     if (change.kind == TUpdateKind::ukInsert) {
         // Never sent: nothing to tell the database.
@@ -992,15 +1053,15 @@ void TTableEngine::DeleteRow(int position) {
 }
 
 void TTableEngine::RebuildIndex() {
-    changeOfRow_.clear();
+    changeOfRow_.Clear();
     for (std::size_t i = 0; i < changes_.size(); ++i)
         if (changes_[i].kind != TUpdateKind::ukDelete)
-            changeOfRow_[changes_[i].newRow] = i;
+            changeOfRow_.Set(changes_[i].newRow, i);
 }
 
 void TTableEngine::AcceptAll() {
     changes_.clear();
-    changeOfRow_.clear();
+    changeOfRow_.Clear();
 }
 
 void TTableEngine::Reconcile(const std::vector<int>& failedChanges) {
@@ -1027,7 +1088,7 @@ void TTableEngine::TakeRowValues(
     for (int position = 0; position < count; ++position) {
         TRowId id = RowAt(position);
         auto it = wanted.find(id);
-        if (it == wanted.end() || changeOfRow_.count(id))
+        if (it == wanted.end() || changeOfRow_.Find(id))
             continue;
         const auto& given = rows[it->second].second;
         std::vector<TValue> values(static_cast<std::size_t>(fieldCount));

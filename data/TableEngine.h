@@ -208,6 +208,28 @@ struct TChange {
     std::string refusal;     // the database's reason when the last apply refused it
 };
 
+// Row ids and the positions of their changes in the log, in one open-addressed table: an entry
+// costs no allocation of its own, and clearing frees one block.
+class TRowIndex {
+public:
+    // The position of the row's change; null when it has none.
+    const std::uint32_t* Find(TRowId row) const noexcept;
+    void Set(TRowId row, std::size_t position);
+    void Erase(TRowId row) noexcept;
+    void Clear() noexcept;
+
+private:
+    struct Slot {
+        TRowId row = kNoRow;
+        std::uint32_t position = 0;
+    };
+    std::size_t Home(TRowId row) const noexcept {
+        return (row * 0x9E3779B1u) & (slots_.size() - 1);
+    }
+    std::vector<Slot> slots_; // a power of two of them, at most half in use
+    std::size_t count_ = 0;
+};
+
 // The rows of one table in memory: the base rows as read, the change log, and the current
 // view (base rows with the log applied) that a cursor moves through by position.
 class TTableEngine {
@@ -276,7 +298,7 @@ private:
     std::unordered_map<int, TRowId> replaced_;
     std::vector<TRowId> view_;
     std::vector<TChange> changes_;
-    std::unordered_map<TRowId, std::size_t> changeOfRow_; // current row → its change
+    TRowIndex changeOfRow_; // current row → its change
     bool loaded_ = false;
 };
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 using namespace sorvanto;
@@ -152,4 +154,37 @@ TEST(ChangeLog, EachPositionFindsItsOwnChangeBeforeAndAfterAnInsert) {
     EXPECT_EQ(engine.ChangeAt(1), nullptr);
     ASSERT_NE(engine.ChangeAt(2), nullptr);
     EXPECT_EQ(engine.ChangeAt(2)->kind, TUpdateKind::ukModify);
+}
+
+TEST(RowIndex, AgreesWithAMapThroughSetsResetsAndErases) {
+    // 31 ids keep the table at 64 slots, up to half full: entries collide, run past the table's
+    // end and are erased from the middle of a run, which moves the entries after them.
+    TRowIndex index;
+    std::unordered_map<TRowId, std::uint32_t> model;
+    std::mt19937 random(7);
+    std::vector<TRowId> ids(31);
+    for (TRowId& id : ids)
+        id = static_cast<TRowId>(random() % kNoRow);
+    for (std::uint32_t step = 0; step < 20000; ++step) {
+        TRowId row = ids[random() % ids.size()];
+        if (random() % 3 == 0) {
+            index.Erase(row);
+            model.erase(row);
+        } else {
+            index.Set(row, step);
+            model[row] = step;
+        }
+        for (TRowId id : ids) {
+            const std::uint32_t* found = index.Find(id);
+            auto expected = model.find(id);
+            ASSERT_EQ(found != nullptr, expected != model.end()) << "step " << step << " id " << id;
+            if (found) {
+                ASSERT_EQ(*found, expected->second) << "step " << step << " id " << id;
+            }
+        }
+    }
+    index.Clear();
+    EXPECT_EQ(index.Find(model.begin()->first), nullptr);
+    index.Set(kNoRow - 1, 3);
+    EXPECT_EQ(*index.Find(kNoRow - 1), 3u);
 }
