@@ -932,53 +932,45 @@ bool TDrvParamWriter::PutNull(int index) {
     return Slot(index, 0, true) != nullptr;
 }
 
+template <typename T> bool TDrvParamWriter::Put(int index, unsigned type, T value) {
+    unsigned char* at = Slot(index, type);
+    if (!at)
+        return false;
+    Store<T>(at, value);
+    return true;
+}
+
 bool TDrvParamWriter::PutInteger(int index, std::int64_t value) {
-    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size())
+    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
+        state_.declared[static_cast<std::size_t>(index)].scale != 0)
         return false;
     // In the parameter's own width, as a TValue would go when it fits there.
-    const MessageField& f = state_.declared[static_cast<std::size_t>(index)];
-    if (f.scale != 0)
+    switch (state_.declared[static_cast<std::size_t>(index)].type) {
+    case SQL_LONG:
+        return value >= INT32_MIN && value <= INT32_MAX &&
+               Put<ISC_LONG>(index, SQL_LONG, static_cast<ISC_LONG>(value));
+    case SQL_SHORT:
+        return value >= INT16_MIN && value <= INT16_MAX &&
+               Put<ISC_SHORT>(index, SQL_SHORT, static_cast<ISC_SHORT>(value));
+    case SQL_INT64:
+        return Put<ISC_INT64>(index, SQL_INT64, value);
+    default:
         return false;
-    if (f.type == SQL_LONG && value >= INT32_MIN && value <= INT32_MAX) {
-        Store<ISC_LONG>(Slot(index, SQL_LONG), static_cast<ISC_LONG>(value));
-        return true;
     }
-    if (f.type == SQL_SHORT && value >= INT16_MIN && value <= INT16_MAX) {
-        Store<ISC_SHORT>(Slot(index, SQL_SHORT), static_cast<ISC_SHORT>(value));
-        return true;
-    }
-    if (f.type == SQL_INT64) {
-        Store<ISC_INT64>(Slot(index, SQL_INT64), value);
-        return true;
-    }
-    return false;
 }
 
 bool TDrvParamWriter::PutDouble(int index, double value) {
-    unsigned char* at = Slot(index, SQL_DOUBLE);
-    if (!at)
-        return false;
-    Store<double>(at, value);
-    return true;
+    return Put<double>(index, SQL_DOUBLE, value);
 }
 
 bool TDrvParamWriter::PutBcd(int index, std::int64_t value, int scale) {
-    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
-        state_.declared[static_cast<std::size_t>(index)].scale != -scale)
-        return false;
-    unsigned char* at = Slot(index, SQL_INT64);
-    if (!at)
-        return false;
-    Store<ISC_INT64>(at, value);
-    return true;
+    return index >= 0 && static_cast<std::size_t>(index) < state_.declared.size() &&
+           state_.declared[static_cast<std::size_t>(index)].scale == -scale &&
+           Put<ISC_INT64>(index, SQL_INT64, value);
 }
 
 bool TDrvParamWriter::PutBoolean(int index, bool value) {
-    unsigned char* at = Slot(index, SQL_BOOLEAN);
-    if (!at)
-        return false;
-    Store<FB_BOOLEAN>(at, value ? FB_TRUE : FB_FALSE);
-    return true;
+    return Put<FB_BOOLEAN>(index, SQL_BOOLEAN, value ? FB_TRUE : FB_FALSE);
 }
 
 bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
@@ -994,33 +986,17 @@ bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
 }
 
 bool TDrvParamWriter::PutDate(int index, const TSQLDate& value) {
-    if (!InlineEncodable(value))
-        return false;
-    unsigned char* at = Slot(index, SQL_TYPE_DATE);
-    if (!at)
-        return false;
-    Store<ISC_DATE>(at, fbdrv::EncodeDate(value));
-    return true;
+    return InlineEncodable(value) && Put<ISC_DATE>(index, SQL_TYPE_DATE, fbdrv::EncodeDate(value));
 }
 
 bool TDrvParamWriter::PutTime(int index, const TSQLTime& value) {
-    if (!InlineEncodable(value))
-        return false;
-    unsigned char* at = Slot(index, SQL_TYPE_TIME);
-    if (!at)
-        return false;
-    Store<ISC_TIME>(at, fbdrv::EncodeTime(value));
-    return true;
+    return InlineEncodable(value) && Put<ISC_TIME>(index, SQL_TYPE_TIME, fbdrv::EncodeTime(value));
 }
 
 bool TDrvParamWriter::PutTimeStamp(int index, const TSQLDate& date, const TSQLTime& time) {
-    if (!InlineEncodable(date) || !InlineEncodable(time))
-        return false;
-    unsigned char* at = Slot(index, SQL_TIMESTAMP);
-    if (!at)
-        return false;
-    Store(at, ISC_TIMESTAMP{fbdrv::EncodeDate(date), fbdrv::EncodeTime(time)});
-    return true;
+    return InlineEncodable(date) && InlineEncodable(time) &&
+           Put<ISC_TIMESTAMP>(index, SQL_TIMESTAMP,
+                              ISC_TIMESTAMP{fbdrv::EncodeDate(date), fbdrv::EncodeTime(time)});
 }
 
 namespace {

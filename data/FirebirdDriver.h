@@ -186,6 +186,8 @@ private:
         : state_(state), message_(message) {}
     // The parameter's place in the message, when it is one of the statement's and of the type.
     unsigned char* Slot(int index, unsigned type, bool isNull = false);
+    // Stores the value as a T in the parameter's place, when the parameter is of the type.
+    template <typename T> bool Put(int index, unsigned type, T value);
     fbdrv::StatementState& state_;
     unsigned char* message_;
     std::size_t put_ = 0; // parameters written
