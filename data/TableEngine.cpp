@@ -523,53 +523,43 @@ void TRowStore::Values(TRowId row, std::vector<TValue>& values) const {
 }
 
 const unsigned char* TRowStore::Decode(int field, const unsigned char* at, TValue& value) const {
-    const TFieldDef& def = defs_[static_cast<std::size_t>(field)];
-    switch (storage_[static_cast<std::size_t>(field)]) {
+    RawValue raw;
+    RawFrom(field, at, raw);
+    switch (raw.storage) {
     case Storage::I16:
-        value = std::int64_t(Load<std::int16_t>(at));
-        return at + 2;
     case Storage::I32:
-        value = std::int64_t(Load<std::int32_t>(at));
-        return at + 4;
     case Storage::I64:
-        value = Load<std::int64_t>(at);
-        return at + 8;
+        value = raw.integer;
+        break;
     case Storage::F32:
-        value = double(Load<float>(at));
-        return at + 4;
     case Storage::F64:
-        value = Load<double>(at);
-        return at + 8;
+        value = raw.real;
+        break;
     case Storage::Bool:
-        value = *at != 0;
-        return at + 1;
+        value = raw.integer != 0;
+        break;
     case Storage::Bcd:
-        value = TBcd{Load<std::int64_t>(at), def.Size};
-        return at + 8;
+        value = TBcd{raw.integer, raw.scale};
+        break;
     case Storage::Date:
-        value = UnpackDate(Load<std::int32_t>(at));
-        return at + 4;
+        value = raw.date;
+        break;
     case Storage::Time:
-        value = UnpackTime(Load<std::int32_t>(at));
-        return at + 4;
+        value = raw.time;
+        break;
     case Storage::Stamp:
-        value = TSQLTimeStamp{UnpackDate(Load<std::int32_t>(at)),
-                              UnpackTime(Load<std::int32_t>(at + 4))};
-        return at + 8;
-    case Storage::Var: {
-        std::size_t length = GetLength(at);
-        const char* bytes = reinterpret_cast<const char*>(at);
-        if (IsBinaryType(def.DataType)) {
-            value = TBytes{std::string(bytes, length)};
-        } else if (auto* text = std::get_if<std::string>(&value)) {
-            text->assign(bytes, length); // keeps the buffer it has
-        } else {
-            value = std::string(bytes, length);
-        }
-        return at + length;
+        value = TSQLTimeStamp{raw.date, raw.time};
+        break;
+    case Storage::Var:
+        if (IsBinaryType(defs_[static_cast<std::size_t>(field)].DataType))
+            value = TBytes{std::string(raw.bytes)};
+        else if (auto* text = std::get_if<std::string>(&value))
+            text->assign(raw.bytes); // keeps the buffer it has
+        else
+            value = std::string(raw.bytes);
+        return reinterpret_cast<const unsigned char*>(raw.bytes.data() + raw.bytes.size());
     }
-    }
-    return at;
+    return Past(raw.storage, at);
 }
 
 TRowId TRowStore::Append(const std::vector<TValue>& values) {
