@@ -877,55 +877,71 @@ const std::shared_ptr<TransactionState>& TransactionOf(TDrvTransaction& transact
 }
 } // namespace
 
-std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
-                                     const std::vector<TValue>& params) {
-    StatementState& s = *state_;
+namespace {
+// Runs the statement with the message `bind` gives (its layout, and the buffer through
+// `message`); returns the affected rows.
+template <typename Bind>
+std::uint64_t RunStatement(StatementState& s, TDrvTransaction& transaction, Bind&& bind) {
     Firebird::IStatement* statement = s.Live();
     Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
     return CallClient(s.owner->util(), [&] {
         ThrowStatusWrapper* st = s.owner->status->get();
-        Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
-        statement->execute(st, tra, input, input ? s.inputBuffer.data() : nullptr, nullptr,
-                           nullptr);
-        return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
-    });
-}
-
-std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction, TDrvParamSource& params) {
-    StatementState& s = *state_;
-    Firebird::IStatement* statement = s.Live();
-    Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    return CallClient(s.owner->util(), [&] {
-        ThrowStatusWrapper* st = s.owner->status->get();
-        Firebird::IMessageMetadata* input = nullptr;
         unsigned char* message = nullptr;
-        if (!s.declared.empty() && params.Count() == s.declared.size()) {
-            if (s.declaredBuffer.empty())
-                s.declaredBuffer.assign(s.declaredInput->getMessageLength(st), 0);
-            TDrvParamWriter writer(s, s.declaredBuffer.data());
-            if (params.Write(writer) && writer.put_ == s.declared.size()) {
-                input = s.declaredInput.get();
-                message = s.declaredBuffer.data();
-            }
-        }
-        if (!message) {
-            input = BindParameters(s, tra, params.Values());
-            message = input ? s.inputBuffer.data() : nullptr;
-        }
+        Firebird::IMessageMetadata* input = bind(tra, st, message);
         statement->execute(st, tra, input, message, nullptr, nullptr);
         return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
     });
 }
 
-unsigned char* TDrvParamWriter::Slot(int index, unsigned type, bool isNull) {
+Firebird::IMessageMetadata* BindValues(StatementState& s, Firebird::ITransaction* tra,
+                                       const std::vector<TValue>& params, unsigned char*& message) {
+    Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
+    message = input ? s.inputBuffer.data() : nullptr;
+    return input;
+}
+} // namespace
+
+std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction,
+                                     const std::vector<TValue>& params) {
+    StatementState& s = *state_;
+    return RunStatement(
+        s, transaction,
+        [&](Firebird::ITransaction* tra, ThrowStatusWrapper*, unsigned char*& message) {
+            return BindValues(s, tra, params, message);
+        });
+}
+
+std::uint64_t TDrvStatement::Execute(TDrvTransaction& transaction, TDrvParamSource& params) {
+    StatementState& s = *state_;
+    return RunStatement(
+        s, transaction,
+        [&](Firebird::ITransaction* tra, ThrowStatusWrapper* st, unsigned char*& message) {
+            if (!s.declared.empty() && params.Count() == s.declared.size()) {
+                if (s.declaredBuffer.empty())
+                    s.declaredBuffer.assign(s.declaredInput->getMessageLength(st), 0);
+                TDrvParamWriter writer(s, s.declaredBuffer.data());
+                if (params.Write(writer) && writer.put_ == s.declared.size()) {
+                    message = s.declaredBuffer.data();
+                    return s.declaredInput.get();
+                }
+            }
+            return BindValues(s, tra, params.Values(), message);
+        });
+}
+
+const MessageField* TDrvParamWriter::Declared(int index) const noexcept {
     if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size())
         return nullptr;
-    const MessageField& f = state_.declared[static_cast<std::size_t>(index)];
-    if (isNull ? !f.nullable : f.type != type)
+    return &state_.declared[static_cast<std::size_t>(index)];
+}
+
+unsigned char* TDrvParamWriter::Slot(int index, unsigned type, bool isNull) {
+    const MessageField* f = Declared(index);
+    if (!f || (isNull ? !f->nullable : f->type != type))
         return nullptr;
-    Store<ISC_SHORT>(message_ + f.nullOffset, isNull ? ISC_SHORT(-1) : ISC_SHORT(0));
+    Store<ISC_SHORT>(message_ + f->nullOffset, isNull ? ISC_SHORT(-1) : ISC_SHORT(0));
     ++put_;
-    return message_ + f.offset;
+    return message_ + f->offset;
 }
 
 bool TDrvParamWriter::PutNull(int index) {
@@ -941,11 +957,11 @@ template <typename T> bool TDrvParamWriter::Put(int index, unsigned type, T valu
 }
 
 bool TDrvParamWriter::PutInteger(int index, std::int64_t value) {
-    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
-        state_.declared[static_cast<std::size_t>(index)].scale != 0)
+    const MessageField* f = Declared(index);
+    if (!f || f->scale != 0)
         return false;
     // In the parameter's own width, as a TValue would go when it fits there.
-    switch (state_.declared[static_cast<std::size_t>(index)].type) {
+    switch (f->type) {
     case SQL_LONG:
         return value >= INT32_MIN && value <= INT32_MAX &&
                Put<ISC_LONG>(index, SQL_LONG, static_cast<ISC_LONG>(value));
@@ -964,9 +980,8 @@ bool TDrvParamWriter::PutDouble(int index, double value) {
 }
 
 bool TDrvParamWriter::PutBcd(int index, std::int64_t value, int scale) {
-    return index >= 0 && static_cast<std::size_t>(index) < state_.declared.size() &&
-           state_.declared[static_cast<std::size_t>(index)].scale == -scale &&
-           Put<ISC_INT64>(index, SQL_INT64, value);
+    const MessageField* f = Declared(index);
+    return f && f->scale == -scale && Put<ISC_INT64>(index, SQL_INT64, value);
 }
 
 bool TDrvParamWriter::PutBoolean(int index, bool value) {
@@ -974,8 +989,8 @@ bool TDrvParamWriter::PutBoolean(int index, bool value) {
 }
 
 bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
-    if (index < 0 || static_cast<std::size_t>(index) >= state_.declared.size() ||
-        bytes.size() > state_.declared[static_cast<std::size_t>(index)].length)
+    const MessageField* f = Declared(index);
+    if (!f || bytes.size() > f->length)
         return false;
     unsigned char* at = Slot(index, SQL_VARYING);
     if (!at)

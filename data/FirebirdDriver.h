@@ -67,6 +67,7 @@ namespace fbdrv {
 struct AttachmentState;
 struct StatementState;
 struct TransactionState;
+struct MessageField;
 const std::shared_ptr<TransactionState>& TransactionStateOf(TDrvTransaction& transaction);
 } // namespace fbdrv
 
@@ -184,6 +185,8 @@ private:
     friend class TDrvStatement;
     TDrvParamWriter(fbdrv::StatementState& state, unsigned char* message)
         : state_(state), message_(message) {}
+    // How the statement declares the parameter; null when it has no such parameter.
+    const fbdrv::MessageField* Declared(int index) const noexcept;
     // The parameter's place in the message, when it is one of the statement's and of the type.
     unsigned char* Slot(int index, unsigned type, bool isNull = false);
     // Stores the value as a T in the parameter's place, when the parameter is of the type.
