@@ -574,53 +574,57 @@ std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParam
             own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
             transaction = own.get();
         }
-        return run(text, *transaction, own);
+        std::uint64_t affected = run(text, *transaction, own);
+        // A transaction of its own that `run` did not hand on ends with the statement.
+        if (own)
+            own->Commit();
+        return affected;
     });
 }
 
 std::uint64_t TSQLConnection::Execute(const std::string& sql, TDrvParamSource& params) {
     return RunStatement(sql, params.Count() > 0,
                         [&](const std::string& text, TDrvTransaction& transaction,
-                            std::unique_ptr<TDrvTransaction>& own) {
-                            std::uint64_t affected =
-                                CachedStatement(transaction, text).Execute(transaction, params);
-                            if (own)
-                                own->Commit();
-                            return affected;
+                            std::unique_ptr<TDrvTransaction>&) {
+                            return CachedStatement(transaction, text).Execute(transaction, params);
                         });
 }
 
 std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<TValue>& params,
                                       std::unique_ptr<TSQLResultSet>* resultSet) {
-    return RunStatement(sql, !params.empty(),
-                        [&](const std::string& text, TDrvTransaction& tra,
-                            std::unique_ptr<TDrvTransaction>& own) -> std::uint64_t {
-                            TDrvTransaction* transaction = &tra;
-                            if (resultSet) {
-                                std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
-                                rows->statement_ = attachment_->Prepare(*transaction, text);
-                                if (!rows->statement_->ReturnsRows()) {
-                                    // Not a query: it runs, and there are no rows to hand over.
-                                    std::uint64_t affected =
-                                        rows->statement_->Execute(*transaction, params);
-                                    if (own)
-                                        own->Commit();
-                                    resultSet->reset();
-                                    return affected;
-                                }
-                                for (std::size_t i = 1; i <= params.size(); ++i)
-                                    rows->paramNames_.push_back("P" + std::to_string(i));
-                                rows->reader_ = rows->statement_->Open(*transaction, params);
-                                rows->ownTransaction_ = std::move(own);
-                                *resultSet = std::move(rows);
-                                return 0;
-                            }
-                            TDrvStatement& statement = CachedStatement(*transaction, text);
-                            std::uint64_t affected = statement.Execute(*transaction, params);
-                            if (own)
-                                own->Commit();
-                            return affected;
-                        });
+    return RunStatement(
+        sql, !params.empty(),
+        [&](const std::string& text, TDrvTransaction& transaction,
+            std::unique_ptr<TDrvTransaction>& own) -> std::uint64_t {
+            if (!resultSet)
+                return CachedStatement(transaction, text).Execute(transaction, params);
+            return OpenResultSet(text, transaction, own, params, *resultSet);
+        });
+}
+
+std::uint64_t TSQLConnection::OpenResultSet(const std::string& text, TDrvTransaction& transaction,
+                                            std::unique_ptr<TDrvTransaction>& own,
+                                            const std::vector<TValue>& params,
+                                            std::unique_ptr<TSQLResultSet>& resultSet) {
+    std::unique_ptr<TSQLResultSet> rows(new TSQLResultSet());
+    rows->statement_ = attachment_->Prepare(transaction, text);
+    if (!rows->statement_->ReturnsRows()) {
+        // Not a query: it runs, and there are no rows to hand over.
+        std::uint64_t affected = rows->statement_->Execute(transaction, params);
+        if (own) {
+            own->Commit();
+            own.reset();
+        }
+        resultSet.reset();
+        return affected;
+    }
+    for (std::size_t i = 1; i <= params.size(); ++i)
+        rows->paramNames_.push_back("P" + std::to_string(i));
+    rows->reader_ = rows->statement_->Open(transaction, params);
+    // The rows keep the transaction of their own until they are read.
+    rows->ownTransaction_ = std::move(own);
+    resultSet = std::move(rows);
+    return 0;
 }
 
 std::uint64_t TSQLConnection::ExecuteDirect(const std::string& sql) {

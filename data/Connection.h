@@ -198,9 +198,15 @@ private:
     template <typename F> decltype(auto) WatchAttachment(F&& operation);
     // Runs `run` (text, transaction, the transaction of its own or null) for a statement: with
     // the connection open and executing, named markers replaced, in the innermost transaction
-    // or in one of its own.
+    // or in one of its own, which is committed afterwards unless `run` took it over.
     template <typename Run>
     std::uint64_t RunStatement(const std::string& sql, bool hasParams, Run&& run);
+    // Prepares the text and opens its rows into resultSet, which takes over `own`; a statement
+    // without rows just runs (its own transaction committed) and leaves resultSet empty.
+    std::uint64_t OpenResultSet(const std::string& text, TDrvTransaction& transaction,
+                                std::unique_ptr<TDrvTransaction>& own,
+                                const std::vector<TValue>& params,
+                                std::unique_ptr<TSQLResultSet>& resultSet);
 
     TParamList params_;
     std::string connectionName_;
