@@ -188,3 +188,59 @@ TEST(RowIndex, AgreesWithAMapThroughSetsResetsAndErases) {
     index.Set(kNoRow - 1, 3);
     EXPECT_EQ(*index.Find(kNoRow - 1), 3u);
 }
+
+TEST(FieldMask, AgreesWithABoolVectorAcrossTheInlineLimit) {
+    // Sizes on both sides of the 64 flags kept inline, grown and shrunk in any order: flags
+    // past a shrink must not come back on the next growth.
+    const std::size_t sizes[] = {0, 1, 5, 63, 64, 65, 100, 128, 129};
+    TFieldMask mask;
+    std::vector<bool> model;
+    std::mt19937 random(11);
+    for (int step = 0; step < 5000; ++step) {
+        if (random() % 4 == 0) {
+            std::size_t size = sizes[random() % std::size(sizes)];
+            mask.resize(size);
+            model.resize(size);
+        } else {
+            std::size_t field = random() % (model.size() + 3);
+            mask.Set(field);
+            if (field < model.size())
+                model[field] = true;
+        }
+        ASSERT_TRUE(mask == model) << "step " << step << " size " << model.size();
+        ASSERT_FALSE(mask[model.size()]) << "step " << step;
+        ASSERT_TRUE(TFieldMask(model) == mask) << "step " << step;
+    }
+    mask.clear();
+    EXPECT_TRUE(mask == std::vector<bool>{});
+}
+
+TEST(ChangeLog, ARowOfManyFieldsKeepsWhichOnesEachEditGave) {
+    // 70 integer fields: the flags of a change no longer fit one word.
+    std::vector<TFieldDef> defs(70);
+    for (std::size_t f = 0; f < defs.size(); ++f) {
+        defs[f].Name = "F" + std::to_string(f);
+        defs[f].DataType = TFieldType::ftInteger;
+    }
+    TRowStore rows(defs);
+    std::vector<TValue> values(defs.size(), TValue(std::int64_t(0)));
+    rows.Append(values);
+    TTableEngine engine;
+    engine.Load(std::move(rows));
+    const std::vector<bool> all(defs.size(), true);
+
+    // The second edit of the row adds its fields to the first's.
+    values[66] = std::int64_t(66);
+    engine.ModifyRow(0, values, all);
+    values[3] = std::int64_t(3);
+    engine.ModifyRow(0, values, all);
+    std::vector<bool> expected(defs.size());
+    expected[3] = expected[66] = true;
+    ASSERT_EQ(engine.ChangeCount(), 1);
+    EXPECT_TRUE(engine.Changes()[0].given == expected);
+
+    engine.InsertRow(1, values, std::vector<bool>(69, true));
+    expected.assign(defs.size(), true);
+    expected[69] = false;
+    EXPECT_TRUE(engine.Changes()[1].given == expected);
+}
