@@ -519,17 +519,12 @@ std::optional<TTableOwnValues> TSQLResolver::ReadOwnValues() {
 }
 
 void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
-                                   const std::vector<const TChangeRecord*>& applied) {
+                                   const std::vector<const TChangeRecord*>& applied,
+                                   bool insertsOrModifies) {
     bool keyed = false;
     for (const TFieldDef& field : changes.fields)
         keyed = keyed || EligibleForWhere(field, TUpdateMode::upWhereKeyOnly, false);
-    bool inserts = false;
-    bool modifies = false;
-    for (const TChangeRecord* change : applied) {
-        inserts = inserts || change->kind == TUpdateKind::ukInsert;
-        modifies = modifies || change->kind == TUpdateKind::ukModify;
-    }
-    if (!keyed || !(inserts || modifies))
+    if (!keyed || !insertsOrModifies)
         return;
     // Only a table that writes values of its own can hold other values than the ones sent.
     std::optional<TTableOwnValues> own = ownValues_ ? *ownValues_ : std::nullopt;
@@ -542,6 +537,8 @@ void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
     }
     bool modifiesFilled = own->onModify;
     bool insertsFilled = own->onInsert;
+    if (!modifiesFilled && !insertsFilled)
+        return;
     for (const TChangeRecord* change : applied) {
         if (!(change->kind == TUpdateKind::ukModify && modifiesFilled) &&
             !(change->kind == TUpdateKind::ukInsert && insertsFilled))
@@ -622,11 +619,14 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         // back, so they must stay pending too.
         std::vector<const TChangeRecord*> applied;
         applied.reserve(changes.records.size());
+        // Whether an applied change wrote a row, which the table may then have filled itself.
+        bool rowsWritten = false;
         bool rolledBack = false;
         auto undoApplied = [&](int& lim) {
             for (const TChangeRecord* change : applied)
                 fail(*change, kManyRows, lim);
             applied.clear();
+            rowsWritten = false;
         };
         for (const TChangeRecord& change : changes.records) {
             if (progress_)
@@ -663,6 +663,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 if (affected < 1)
                     throw EDatabaseError(kRowNotFound);
                 applied.push_back(&change);
+                rowsWritten = rowsWritten || change.kind != TUpdateKind::ukDelete;
             } catch (const EDatabaseError& error) {
                 fail(change, error.Message(), limit);
             } catch (...) {
@@ -678,7 +679,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             started = false;
             connection_.EndInnermostTransaction(commit);
             if (commit)
-                ReadBackApplied(changes, applied);
+                ReadBackApplied(changes, applied, rowsWritten);
             else
                 undoApplied(limit);
         }

@@ -169,8 +169,10 @@ private:
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
                                                          const TChangeRecord& change);
+    // Reads back the rows of the applied changes; insertsOrModifies says whether any of them
+    // is an insert or a modification, the only kinds that leave a row to read.
     void ReadBackApplied(const TChangeSet& changes,
-                         const std::vector<const TChangeRecord*>& applied);
+                         const std::vector<const TChangeRecord*>& applied, bool insertsOrModifies);
     // The table's own-value description from the system tables; nullopt when it cannot be read.
     std::optional<TTableOwnValues> ReadOwnValues();
 
