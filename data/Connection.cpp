@@ -7,6 +7,7 @@
 #include "ScopeExit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -387,6 +388,7 @@ void TSQLConnection::DoDisconnect() {
     lastStatement_ = nullptr;
     statements_.clear();
     statementOrder_.clear();
+    statementsGeneration_ = NextStatementsGeneration();
     // Releasing the driver's transactions rolls them back.
     transactions_.clear();
     attachment_.reset();
@@ -530,6 +532,11 @@ TDrvTransaction* TSQLConnection::InnermostTransaction() noexcept {
 // ---------------------------------------------------------------------------------------------
 // Statements
 
+std::uint64_t TSQLConnection::NextStatementsGeneration() noexcept {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 TDrvStatement& TSQLConnection::CachedStatement(TDrvTransaction& transaction,
                                                const std::string& sql) {
     // An apply runs one text many times over: comparing it with the last one found is cheaper
@@ -543,6 +550,7 @@ TDrvStatement& TSQLConnection::CachedStatement(TDrvTransaction& transaction,
     auto statement = attachment_->Prepare(transaction, sql);
     if (statements_.size() >= kStatementCacheSize) {
         lastStatement_ = nullptr;
+        statementsGeneration_ = NextStatementsGeneration();
         statements_.erase(statementOrder_.front());
         statementOrder_.pop_front();
     }
@@ -551,8 +559,7 @@ TDrvStatement& TSQLConnection::CachedStatement(TDrvTransaction& transaction,
     return *lastStatement_->second;
 }
 
-template <typename Run>
-std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParams, Run&& run) {
+template <typename Run> std::uint64_t TSQLConnection::RunStatement(Run&& run) {
     EnsureOpen();
     BusyPointer busy(SQLHourGlass);
     state_ = TConnectionState::csStateExecuting;
@@ -562,11 +569,6 @@ std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParam
     });
 
     return WatchAttachment([&]() -> std::uint64_t {
-        // Only a text with a colon can hold a named marker.
-        std::string replaced;
-        if (hasParams && sql.find(':') != std::string::npos)
-            replaced = ReplaceNamedMarkers(sql, quoteChar_);
-        const std::string& text = replaced.empty() ? sql : replaced;
         // Without an open transaction of the connection, the statement runs in one of its own.
         std::unique_ptr<TDrvTransaction> own;
         TDrvTransaction* transaction = InnermostTransaction();
@@ -574,7 +576,7 @@ std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParam
             own = attachment_->BeginTransaction(TDrvIsolation::ReadCommitted);
             transaction = own.get();
         }
-        std::uint64_t affected = run(text, *transaction, own);
+        std::uint64_t affected = run(*transaction, own);
         // A transaction of its own that `run` did not hand on ends with the statement.
         if (own)
             own->Commit();
@@ -582,20 +584,36 @@ std::uint64_t TSQLConnection::RunStatement(const std::string& sql, bool hasParam
     });
 }
 
-std::uint64_t TSQLConnection::Execute(const std::string& sql, TDrvParamSource& params) {
-    return RunStatement(sql, params.Count() > 0,
-                        [&](const std::string& text, TDrvTransaction& transaction,
-                            std::unique_ptr<TDrvTransaction>&) {
-                            return CachedStatement(transaction, text).Execute(transaction, params);
-                        });
+const std::string& TSQLConnection::PreparedText(const std::string& sql, bool hasParams,
+                                                std::string& replaced) const {
+    // Only a text with a colon can hold a named marker.
+    if (hasParams && sql.find(':') != std::string::npos)
+        replaced = ReplaceNamedMarkers(sql, quoteChar_);
+    return replaced.empty() ? sql : replaced;
+}
+
+std::uint64_t TSQLConnection::Execute(const std::string& sql, TDrvParamSource& params,
+                                      TStatementSlot* slot) {
+    return RunStatement([&](TDrvTransaction& transaction, std::unique_ptr<TDrvTransaction>&) {
+        TDrvStatement* statement =
+            slot && slot->generation == statementsGeneration_ ? slot->statement : nullptr;
+        if (!statement) {
+            std::string replaced;
+            statement =
+                &CachedStatement(transaction, PreparedText(sql, params.Count() > 0, replaced));
+            if (slot)
+                *slot = {statement, statementsGeneration_};
+        }
+        return statement->Execute(transaction, params);
+    });
 }
 
 std::uint64_t TSQLConnection::Execute(const std::string& sql, const std::vector<TValue>& params,
                                       std::unique_ptr<TSQLResultSet>* resultSet) {
     return RunStatement(
-        sql, !params.empty(),
-        [&](const std::string& text, TDrvTransaction& transaction,
-            std::unique_ptr<TDrvTransaction>& own) -> std::uint64_t {
+        [&](TDrvTransaction& transaction, std::unique_ptr<TDrvTransaction>& own) -> std::uint64_t {
+            std::string replaced;
+            const std::string& text = PreparedText(sql, !params.empty(), replaced);
             if (!resultSet)
                 return CachedStatement(transaction, text).Execute(transaction, params);
             return OpenResultSet(text, transaction, own, params, *resultSet);

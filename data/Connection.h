@@ -109,6 +109,14 @@ inline void SetConnectionUi(TConnectionUi ui) {
     SetUserInterface(std::move(ui));
 }
 
+// Where a caller that runs one text many times keeps the statement the connection prepared for
+// it, so that the next run neither looks the text up nor compares it again. It holds while the
+// connection's prepared statements stay as they were when it was filled.
+struct TStatementSlot {
+    TDrvStatement* statement = nullptr;
+    std::uint64_t generation = 0;
+};
+
 // One attachment to a Firebird database, opened from its parameter list and its driver's
 // defaults.
 class TSQLConnection : public TCustomConnection {
@@ -165,8 +173,10 @@ public:
     std::uint64_t Execute(const std::string& sql, const std::vector<TValue>& params,
                           std::unique_ptr<TSQLResultSet>* resultSet = nullptr);
     // The same for a statement without rows whose parameters are written straight into its
-    // message where they can be.
-    std::uint64_t Execute(const std::string& sql, TDrvParamSource& params);
+    // message where they can be; with a slot, the statement is found through it when it still
+    // holds, and kept in it otherwise.
+    std::uint64_t Execute(const std::string& sql, TDrvParamSource& params,
+                          TStatementSlot* slot = nullptr);
     std::uint64_t ExecuteDirect(const std::string& sql);
 
     // For the datasets of the connection: the attachment and the transaction a statement of
@@ -196,11 +206,14 @@ private:
     // or the engine a failure of the database file, the attachment is marked as no longer to be
     // trusted, and the connection closes as soon as no transaction is open (CloseIfLost).
     template <typename F> decltype(auto) WatchAttachment(F&& operation);
-    // Runs `run` (text, transaction, the transaction of its own or null) for a statement: with
-    // the connection open and executing, named markers replaced, in the innermost transaction
-    // or in one of its own, which is committed afterwards unless `run` took it over.
-    template <typename Run>
-    std::uint64_t RunStatement(const std::string& sql, bool hasParams, Run&& run);
+    // Runs `run` (transaction, the transaction of its own or null) for a statement: with the
+    // connection open and executing, in the innermost transaction or in one of its own, which
+    // is committed afterwards unless `run` took it over.
+    template <typename Run> std::uint64_t RunStatement(Run&& run);
+    // The text to prepare for sql: with parameters, its named markers replaced (into
+    // `replaced`).
+    const std::string& PreparedText(const std::string& sql, bool hasParams,
+                                    std::string& replaced) const;
     // Prepares the text and opens its rows into resultSet, which takes over `own`; a statement
     // without rows just runs (its own transaction committed) and leaves resultSet empty.
     std::uint64_t OpenResultSet(const std::string& text, TDrvTransaction& transaction,
@@ -236,6 +249,10 @@ private:
     std::list<std::string> statementOrder_;
     // The entry CachedStatement found or made last; null when there is none.
     const std::pair<const std::string, std::unique_ptr<TDrvStatement>>* lastStatement_ = nullptr;
+    // Changes whenever a prepared statement goes, so that no TStatementSlot filled before
+    // holds; unique across connections.
+    std::uint64_t statementsGeneration_ = NextStatementsGeneration();
+    static std::uint64_t NextStatementsGeneration() noexcept;
 };
 
 // One identifier in quotes: the quote character around it and doubled inside it, so that a name

@@ -424,8 +424,8 @@ void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) {
     ahead_ = &next;
 }
 
-const TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
-                                                          const TChangeRecord& change) {
+TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
+                                                    const TChangeRecord& change) {
     shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
     for (std::size_t i = 0; i < changes.fields.size(); ++i)
         shapeKey_ += static_cast<char>('0' + (given_[i] ? 1 : 0) + (oldNull_[i] ? 2 : 0));
@@ -641,7 +641,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             ++triedCount_;
             try {
                 TakeChange(changes, change);
-                const StatementShape& shape = ShapeOf(changes, change);
+                StatementShape& shape = ShapeOf(changes, change);
                 if (shape.text.empty())
                     continue;
                 std::uint64_t affected = 0;
@@ -649,7 +649,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                     PrefetchAhead(changes,
                                   static_cast<std::size_t>(&change - changes.records.data()));
                     RowParams params(*this, changes, change, shape);
-                    affected = connection_.Execute(shape.text, params);
+                    affected = connection_.Execute(shape.text, params, &shape.statement);
                 } else {
                     affected = connection_.Execute(shape.text, ParamValues(changes, change, shape));
                 }

@@ -136,6 +136,7 @@ private:
     struct StatementShape {
         std::string text;
         std::vector<ParamSource> params;
+        TStatementSlot statement; // the connection's prepared statement for the text
     };
 
     // Works out the table information from the connection: SQL-based, quote, quoted table.
@@ -165,7 +166,7 @@ private:
     // The statement shape of the change whose values were taken last, made at its first change
     // and reused by the others: the kind, which new values are given and which old values are
     // null make the shape.
-    const StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);
+    StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);
     std::string FieldName(const TFieldDef& field) const;
     std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
                                                          const TChangeRecord& change);
@@ -190,7 +191,7 @@ private:
     std::unordered_map<std::string, StatementShape> shapes_;
     std::string shapeKey_;
     std::string lastShapeKey_; // the key of lastShape_, the shape found last
-    const StatementShape* lastShape_ = nullptr;
+    StatementShape* lastShape_ = nullptr;
     std::vector<TValue> params_;
     // The change being sent: where its rows lie, which new values it gives and which old ones
     // the WHERE clause names as "is null".

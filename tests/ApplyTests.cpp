@@ -628,3 +628,48 @@ TEST(Apply, EveryColumnKindFindsItsRowAndIsStoredAsSent) {
         EXPECT_EQ(stored().size(), 1u);
     }
 }
+
+TEST(Apply, MoreStatementShapesThanTheConnectionKeepsPreparedStillFindTheirRows) {
+    // Each row sets its own mix of seven columns: 70 update texts, more than the connection
+    // keeps prepared, sent twice over in turn. Every change whose statement went from the
+    // connection's cache since its last use prepares it again and still writes its own row.
+    const int kShapes = 70;
+    test::TempDir dir;
+    std::string db = dir.File("shapes.fdb");
+    test::CreateDatabase(db, {"create table S (ID integer not null primary key, C1 integer,"
+                              " C2 integer, C3 integer, C4 integer, C5 integer, C6 integer,"
+                              " C7 integer)"});
+    auto other = test::MakeConnection(db, "Other");
+    for (int id = 0; id < 2 * kShapes; ++id)
+        other->Execute("insert into S values (?, 0, 0, 0, 0, 0, 0, 0)", {std::int64_t(id)});
+    // The columns a row's change sets, and the value it sets there.
+    auto columns = [&](std::int64_t id) { return id % kShapes + 1; };
+    auto value = [](std::int64_t id, int column) { return id * 10 + column; };
+
+    auto ds = test::OpenTable(db, "S");
+    for (int r = 1; r <= ds->RecordCount(); ++r) {
+        ds->SetRecNo(r);
+        std::int64_t id = std::get<std::int64_t>(ds->FieldByName("ID").Value());
+        ds->Edit();
+        for (int c = 1; c <= 7; ++c)
+            if (columns(id) & (1 << (c - 1)))
+                ds->FieldByName("C" + std::to_string(c)).SetValue(value(id, c));
+        ds->Post();
+    }
+    ASSERT_EQ(ds->ChangeCount(), 2 * kShapes);
+    EXPECT_EQ(ds->ApplyUpdates(0), 0);
+    EXPECT_EQ(ds->ChangeCount(), 0);
+
+    std::unique_ptr<TSQLResultSet> rows;
+    other->Execute("select ID, C1, C2, C3, C4, C5, C6, C7 from S order by ID", {}, &rows);
+    int seen = 0;
+    while (rows->Next()) {
+        std::int64_t id = rows->Reader().GetInt64(0);
+        for (int c = 1; c <= 7; ++c) {
+            std::int64_t expected = columns(id) & (1 << (c - 1)) ? value(id, c) : 0;
+            EXPECT_EQ(rows->Reader().GetInt64(c), expected) << "ID " << id << " C" << c;
+        }
+        ++seen;
+    }
+    EXPECT_EQ(seen, 2 * kShapes);
+}
