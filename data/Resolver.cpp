@@ -250,15 +250,19 @@ TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
 
 void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& change) {
     const std::size_t count = changes.fields.size();
-    given_.resize(count);
-    oldNull_.resize(count);
+    // The shape's key: the kind, then per field whether the change gives a new value (1) and
+    // whether the WHERE clause names the old one as null (2).
+    shapeKey_.resize(1 + count);
+    shapeKey_[0] = static_cast<char>('0' + static_cast<int>(change.kind));
+    auto note = [&](std::size_t f, bool given, bool oldNull) {
+        shapeKey_[1 + f] = static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
+    };
     if (!changes.ReadsRows(change)) {
         oldAt_ = newAt_ = nullptr;
-        for (std::size_t f = 0; f < count; ++f) {
-            given_[f] = f < change.newValues.size() && change.newValues[f].has_value();
-            oldNull_[f] = f < change.oldValues.size() &&
-                          MatchesAsNull(changes.fields[f], change.oldValues[f]);
-        }
+        for (std::size_t f = 0; f < count; ++f)
+            note(f, f < change.newValues.size() && change.newValues[f].has_value(),
+                 f < change.oldValues.size() &&
+                     MatchesAsNull(changes.fields[f], change.oldValues[f]));
         return;
     }
     const TRowStore& rows = *changes.rows;
@@ -274,22 +278,25 @@ void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& ch
                             ? changes.given.data() + change.givenAt
                             : nullptr;
     for (std::size_t f = 0; f < count; ++f) {
-        given_[f] = given && given[f];
         // The row's null flag answers, unless an empty text counts as null too.
         bool isNull = !oldAt_ || rows.NullAt(oldAt_, static_cast<int>(f));
         if (!isNull && !sqlBased_ && changes.fields[f].DataType == TFieldType::ftString) {
             rows.ValueAt(oldAt_, static_cast<int>(f), oldValue_);
             isNull = MatchesAsNull(changes.fields[f], oldValue_);
         }
-        oldNull_[f] = isNull;
+        note(f, given && given[f], isNull);
     }
+}
+
+bool TSQLResolver::Given(std::size_t field) const noexcept {
+    return ((shapeKey_[1 + field] - '0') & 1) != 0;
 }
 
 void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& change,
                              const ParamSource& source, TValue& value) const {
     const std::size_t f = source.field;
     if (changes.ReadsRows(change)) {
-        const unsigned char* row = source.old ? oldAt_ : given_[f] ? newAt_ : nullptr;
+        const unsigned char* row = source.old ? oldAt_ : Given(f) ? newAt_ : nullptr;
         if (row)
             changes.rows->ValueAt(row, static_cast<int>(f), value);
         else
@@ -297,7 +304,7 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
     } else if (source.old) {
         value = f < change.oldValues.size() ? change.oldValues[f] : TValue{};
     } else {
-        value = given_[f] ? *change.newValues[f] : TValue{};
+        value = Given(f) ? *change.newValues[f] : TValue{};
     }
 }
 
@@ -314,14 +321,14 @@ bool TSQLResolver::WriteParams(const TChangeSet& changes, const StatementShape& 
         const unsigned char* at = nullptr;
         if (shape.params[i].old && oldAt_) {
             if (!oldPlaced_)
-                rows.Places(oldAt_, oldPlaces_);
+                rows.Places(oldAt_, places_.data());
             oldPlaced_ = true;
-            at = oldPlaces_[f];
-        } else if (!shape.params[i].old && given_[f] && newAt_) {
+            at = places_[f];
+        } else if (!shape.params[i].old && Given(f) && newAt_) {
             if (!newPlaced_)
-                rows.Places(newAt_, newPlaces_);
+                rows.Places(newAt_, places_.data() + changes.fields.size());
             newPlaced_ = true;
-            at = newPlaces_[f];
+            at = places_[changes.fields.size() + f];
         }
         if (!at) {
             if (!out.PutNull(index))
@@ -357,7 +364,7 @@ bool TSQLResolver::WriteParams(const TChangeSet& changes, const StatementShape& 
             break;
         case Storage::Var:
             // Bytes go with the octets character set: left to the values.
-            written = !IsBinaryType(changes.fields[f].DataType) && out.PutText(index, raw.bytes);
+            written = !shape.params[i].bytes && out.PutText(index, raw.bytes);
             break;
         }
         if (!written)
@@ -426,9 +433,6 @@ void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) {
 
 TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                     const TChangeRecord& change) {
-    shapeKey_.assign(1, static_cast<char>('0' + static_cast<int>(change.kind)));
-    for (std::size_t i = 0; i < changes.fields.size(); ++i)
-        shapeKey_ += static_cast<char>('0' + (given_[i] ? 1 : 0) + (oldNull_[i] ? 2 : 0));
     // Changes of one shape tend to come in runs: comparing with the last key is cheaper than
     // hashing it.
     if (lastShape_ && shapeKey_ == lastShapeKey_)
@@ -437,6 +441,8 @@ TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
     if (it == shapes_.end()) {
         StatementShape shape;
         shape.text = BuildStatement(changes, changes.WithValues(change), &shape.params).text;
+        for (ParamSource& param : shape.params)
+            param.bytes = IsBinaryType(changes.fields[param.field].DataType);
         it = shapes_.emplace(shapeKey_, std::move(shape)).first;
     }
     lastShapeKey_ = shapeKey_;
@@ -585,6 +591,7 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
     shapes_.clear();
     lastShape_ = nullptr;
     ahead_ = nullptr;
+    places_.assign(2 * changes.fields.size(), nullptr);
     std::vector<TUpdateErrorRecord> errors;
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =

@@ -131,6 +131,7 @@ private:
     struct ParamSource {
         std::uint32_t field;
         bool old;
+        bool bytes = false; // the field holds bytes, which go as values
     };
     // The statement of every change of one shape: its text and where its parameters come from.
     struct StatementShape {
@@ -151,8 +152,11 @@ private:
     // Starts reading what the changes after change c read from the rows, so that it is in the
     // cache by the time they are sent.
     void PrefetchAhead(const TChangeSet& changes, std::size_t c);
-    // Finds the change's rows (oldAt_, newAt_) and works out given_ and oldNull_.
+    // Finds the change's rows (oldAt_, newAt_) and works out its shape's key (shapeKey_): which
+    // new values it gives and which old ones the WHERE clause names as "is null".
     void TakeChange(const TChangeSet& changes, const TChangeRecord& change);
+    // Whether the change taken last gives a new value for the field.
+    bool Given(std::size_t field) const noexcept;
     // The change's old value of a field, or its new one (null when not given), into `value`.
     void ValueInto(const TChangeSet& changes, const TChangeRecord& change,
                    const ParamSource& source, TValue& value) const;
@@ -193,21 +197,18 @@ private:
     std::string lastShapeKey_; // the key of lastShape_, the shape found last
     StatementShape* lastShape_ = nullptr;
     std::vector<TValue> params_;
-    // The change being sent: where its rows lie, which new values it gives and which old ones
-    // the WHERE clause names as "is null".
+    // Where the rows of the change being sent lie.
     const unsigned char* oldAt_ = nullptr;
     const unsigned char* newAt_ = nullptr;
-    // Where each value of those rows lies, once WriteParams has walked them.
-    std::vector<const unsigned char*> oldPlaces_;
-    std::vector<const unsigned char*> newPlaces_;
+    // Where each value of those rows lies, once WriteParams has walked them: the old row's
+    // fields, then the new row's.
+    std::vector<const unsigned char*> places_;
     bool oldPlaced_ = false;
     bool newPlaced_ = false;
     // The next change and its rows, found while the database ran the current one.
     const TChangeRecord* ahead_ = nullptr;
     const unsigned char* aheadOld_ = nullptr;
     const unsigned char* aheadNew_ = nullptr;
-    std::vector<char> given_;
-    std::vector<char> oldNull_;
     TValue oldValue_; // an old value being looked at, its buffer reused
     std::function<void(std::size_t sent)> progress_;
 };

@@ -438,8 +438,7 @@ void TRowStore::ValueAt(const unsigned char* row, int field, TValue& value) cons
         Decode(field, at, value);
 }
 
-void TRowStore::Places(const unsigned char* row, std::vector<const unsigned char*>& places) const {
-    places.resize(defs_.size());
+void TRowStore::Places(const unsigned char* row, const unsigned char** places) const {
     const unsigned char* at = row + (defs_.size() + 7) / 8;
     for (std::size_t f = 0; f < defs_.size(); ++f) {
         if (NullAt(row, static_cast<int>(f))) {

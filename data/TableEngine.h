@@ -107,8 +107,9 @@ public:
         TSQLTime time;
         std::string_view bytes;
     };
-    // Where each field's value lies in the row at `row`, in one pass: null for a null field.
-    void Places(const unsigned char* row, std::vector<const unsigned char*>& places) const;
+    // Where each field's value lies in the row at `row`, in one pass, into places[0] to
+    // places[Defs().size() - 1]: null for a null field.
+    void Places(const unsigned char* row, const unsigned char** places) const;
     // The value of a field that lies at `at` (a place Places gave, not null).
     void RawFrom(int field, const unsigned char* at, RawValue& raw) const;
 
