@@ -406,6 +406,13 @@ private:
 void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) {
     const std::size_t total = changes.records.size();
     const TRowStore& rows = *changes.rows;
+    // Change records are read in order, but one database call apart: too far apart for the
+    // processor to see the stream and fetch them ahead by itself.
+    if (c + 3 < total) {
+        const char* record = reinterpret_cast<const char*>(&changes.records[c + 3]);
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + sizeof(TChangeRecord) - 1);
+    }
     if (c + 2 < total) {
         rows.PrefetchPlace(changes.records[c + 2].oldRow);
         rows.PrefetchPlace(changes.records[c + 2].newRow);
@@ -431,11 +438,23 @@ void TSQLResolver::PrefetchAhead(const TChangeSet& changes, std::size_t c) {
     ahead_ = &next;
 }
 
+namespace {
+// Shape keys are a few characters long: compared in line rather than through a library call.
+bool SameKey(const std::string& a, const std::string& b) noexcept {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+} // namespace
+
 TSQLResolver::StatementShape& TSQLResolver::ShapeOf(const TChangeSet& changes,
                                                     const TChangeRecord& change) {
     // Changes of one shape tend to come in runs: comparing with the last key is cheaper than
     // hashing it.
-    if (lastShape_ && shapeKey_ == lastShapeKey_)
+    if (lastShape_ && SameKey(shapeKey_, lastShapeKey_))
         return *lastShape_;
     auto it = shapes_.find(shapeKey_);
     if (it == shapes_.end()) {
