@@ -41,7 +41,8 @@ constexpr const char* kApplyUsage =
     "apply [--database PATH] [--rows N] [--changes M]\n"
     "      Modifies M rows (default 10000) spread over the KEY_WORDS table in a cached\n"
     "      dataset and times ApplyUpdates against a plain loop of updates through the client\n"
-    "      library.\n";
+    "      library, in six rounds that run each side once; the ratios are the medians of\n"
+    "      the rounds' own ratios.\n";
 constexpr const char* kGridUsage =
     "grid [--database PATH] [--rows N]\n"
     "      Shows KEY_WORDS in an offscreen data grid of the window's size, on tables of 1000\n"
