@@ -190,9 +190,6 @@ struct StatementState : Child {
     // The message in the statement's own layout, for values written straight into it.
     std::vector<unsigned char> declaredBuffer;
     bool returnsRows = false;
-    // The attachment's client utilities and status, kept here for the calls made per run.
-    Firebird::IUtil* util = nullptr;
-    ThrowStatusWrapper* status = nullptr;
 
     StatementState() { order = 1; }
     ~StatementState() override {
@@ -205,9 +202,8 @@ struct StatementState : Child {
         declaredInput.Reset();
         statement.Finish([&](Firebird::IStatement* st) { st->free(owner->status->get()); });
     }
-    // Closing the attachment releases the statement first.
     Firebird::IStatement* Live() const {
-        if (!statement)
+        if (!statement || !owner->attachment)
             RaiseClosed();
         return statement.get();
     }
@@ -458,8 +454,6 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     auto s = std::make_shared<StatementState>();
     s->owner = owner;
     s->text = std::string(sql);
-    s->util = a.util();
-    s->status = a.status->get();
     CallClient(a.util(), [&] {
         ThrowStatusWrapper* st = a.status->get();
         s->statement.Reset(a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
@@ -890,8 +884,8 @@ template <typename Bind>
 std::uint64_t RunStatement(StatementState& s, TDrvTransaction& transaction, Bind&& bind) {
     Firebird::IStatement* statement = s.Live();
     Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    return CallClient(s.util, [&] {
-        ThrowStatusWrapper* st = s.status;
+    return CallClient(s.owner->util(), [&] {
+        ThrowStatusWrapper* st = s.owner->status->get();
         unsigned char* message = nullptr;
         Firebird::IMessageMetadata* input = bind(tra, st, message);
         statement->execute(st, tra, input, message, nullptr, nullptr);
