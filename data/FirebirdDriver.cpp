@@ -935,8 +935,7 @@ const MessageField* TDrvParamWriter::Declared(int index) const noexcept {
     return &state_.declared[static_cast<std::size_t>(index)];
 }
 
-unsigned char* TDrvParamWriter::Slot(int index, unsigned type, bool isNull) {
-    const MessageField* f = Declared(index);
+unsigned char* TDrvParamWriter::Slot(const MessageField* f, unsigned type, bool isNull) {
     if (!f || (isNull ? !f->nullable : f->type != type))
         return nullptr;
     Store<ISC_SHORT>(message_ + f->nullOffset, isNull ? ISC_SHORT(-1) : ISC_SHORT(0));
@@ -945,11 +944,11 @@ unsigned char* TDrvParamWriter::Slot(int index, unsigned type, bool isNull) {
 }
 
 bool TDrvParamWriter::PutNull(int index) {
-    return Slot(index, 0, true) != nullptr;
+    return Slot(Declared(index), 0, true) != nullptr;
 }
 
-template <typename T> bool TDrvParamWriter::Put(int index, unsigned type, T value) {
-    unsigned char* at = Slot(index, type);
+template <typename T> bool TDrvParamWriter::Put(const MessageField* f, unsigned type, T value) {
+    unsigned char* at = Slot(f, type);
     if (!at)
         return false;
     Store<T>(at, value);
@@ -964,35 +963,35 @@ bool TDrvParamWriter::PutInteger(int index, std::int64_t value) {
     switch (f->type) {
     case SQL_LONG:
         return value >= INT32_MIN && value <= INT32_MAX &&
-               Put<ISC_LONG>(index, SQL_LONG, static_cast<ISC_LONG>(value));
+               Put<ISC_LONG>(f, SQL_LONG, static_cast<ISC_LONG>(value));
     case SQL_SHORT:
         return value >= INT16_MIN && value <= INT16_MAX &&
-               Put<ISC_SHORT>(index, SQL_SHORT, static_cast<ISC_SHORT>(value));
+               Put<ISC_SHORT>(f, SQL_SHORT, static_cast<ISC_SHORT>(value));
     case SQL_INT64:
-        return Put<ISC_INT64>(index, SQL_INT64, value);
+        return Put<ISC_INT64>(f, SQL_INT64, value);
     default:
         return false;
     }
 }
 
 bool TDrvParamWriter::PutDouble(int index, double value) {
-    return Put<double>(index, SQL_DOUBLE, value);
+    return Put<double>(Declared(index), SQL_DOUBLE, value);
 }
 
 bool TDrvParamWriter::PutBcd(int index, std::int64_t value, int scale) {
     const MessageField* f = Declared(index);
-    return f && f->scale == -scale && Put<ISC_INT64>(index, SQL_INT64, value);
+    return f && f->scale == -scale && Put<ISC_INT64>(f, SQL_INT64, value);
 }
 
 bool TDrvParamWriter::PutBoolean(int index, bool value) {
-    return Put<FB_BOOLEAN>(index, SQL_BOOLEAN, value ? FB_TRUE : FB_FALSE);
+    return Put<FB_BOOLEAN>(Declared(index), SQL_BOOLEAN, value ? FB_TRUE : FB_FALSE);
 }
 
 bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
     const MessageField* f = Declared(index);
     if (!f || bytes.size() > f->length)
         return false;
-    unsigned char* at = Slot(index, SQL_VARYING);
+    unsigned char* at = Slot(f, SQL_VARYING);
     if (!at)
         return false;
     Store<ISC_USHORT>(at, static_cast<ISC_USHORT>(bytes.size()));
@@ -1001,16 +1000,18 @@ bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
 }
 
 bool TDrvParamWriter::PutDate(int index, const TSQLDate& value) {
-    return InlineEncodable(value) && Put<ISC_DATE>(index, SQL_TYPE_DATE, fbdrv::EncodeDate(value));
+    return InlineEncodable(value) &&
+           Put<ISC_DATE>(Declared(index), SQL_TYPE_DATE, fbdrv::EncodeDate(value));
 }
 
 bool TDrvParamWriter::PutTime(int index, const TSQLTime& value) {
-    return InlineEncodable(value) && Put<ISC_TIME>(index, SQL_TYPE_TIME, fbdrv::EncodeTime(value));
+    return InlineEncodable(value) &&
+           Put<ISC_TIME>(Declared(index), SQL_TYPE_TIME, fbdrv::EncodeTime(value));
 }
 
 bool TDrvParamWriter::PutTimeStamp(int index, const TSQLDate& date, const TSQLTime& time) {
     return InlineEncodable(date) && InlineEncodable(time) &&
-           Put<ISC_TIMESTAMP>(index, SQL_TIMESTAMP,
+           Put<ISC_TIMESTAMP>(Declared(index), SQL_TIMESTAMP,
                               ISC_TIMESTAMP{fbdrv::EncodeDate(date), fbdrv::EncodeTime(time)});
 }
 

@@ -187,10 +187,11 @@ private:
         : state_(state), message_(message) {}
     // How the statement declares the parameter; null when it has no such parameter.
     const fbdrv::MessageField* Declared(int index) const noexcept;
-    // The parameter's place in the message, when it is one of the statement's and of the type.
-    unsigned char* Slot(int index, unsigned type, bool isNull = false);
-    // Stores the value as a T in the parameter's place, when the parameter is of the type.
-    template <typename T> bool Put(int index, unsigned type, T value);
+    // The place in the message of the declared parameter f (null: none), when it is of the
+    // type; its null flag is set as isNull says.
+    unsigned char* Slot(const fbdrv::MessageField* f, unsigned type, bool isNull = false);
+    // Stores the value as a T in the place of the declared parameter f, when it is of the type.
+    template <typename T> bool Put(const fbdrv::MessageField* f, unsigned type, T value);
     fbdrv::StatementState& state_;
     unsigned char* message_;
     std::size_t put_ = 0; // parameters written
