@@ -829,13 +829,8 @@ bool operator==(const TFieldMask& a, const TFieldMask& b) noexcept {
     return a.size_ <= 64 ? a.inline_ == b.inline_ : a.more_ == b.more_;
 }
 
-bool operator==(const TFieldMask& a, const std::vector<bool>& b) noexcept {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < b.size(); ++i)
-        if (a[i] != b[i])
-            return false;
-    return true;
+bool operator==(const TFieldMask& a, const std::vector<bool>& b) {
+    return a == TFieldMask(b);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -218,7 +218,7 @@ public:
     void clear() noexcept;
 
     friend bool operator==(const TFieldMask& a, const TFieldMask& b) noexcept;
-    friend bool operator==(const TFieldMask& a, const std::vector<bool>& b) noexcept;
+    friend bool operator==(const TFieldMask& a, const std::vector<bool>& b);
 
 private:
     std::uint64_t Word(std::size_t i) const noexcept {
