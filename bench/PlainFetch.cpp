@@ -16,7 +16,7 @@ namespace sorvanto::bench {
 
 Firebird::IMaster* ClientMaster() {
     static Firebird::IMaster* master = [] {
-        fbdrv::PrepareEmbeddedRoot();
+        fbdrv::PrepareEmbeddedEngine();
         void* handle = ::dlopen("libfbclient.so.2", RTLD_NOW | RTLD_LOCAL);
         if (!handle)
             throw std::runtime_error(std::string("cannot load libfbclient.so.2: ") + ::dlerror());

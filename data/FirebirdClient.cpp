@@ -5,6 +5,7 @@
 
 #include <firebird/Interface.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,9 +15,13 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <pwd.h>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -35,15 +40,33 @@ namespace fbdrv {
 namespace {
 namespace fs = std::filesystem;
 
-constexpr const char* kPrivateConf =
+constexpr const char* kSharedConf =
     "# Written by Sorvanto: the embedded engine shares database files with other processes.\n"
     "ServerMode = SuperClassic\n";
+
+// SuperServer opens each database file with an exclusive lock: a process with another lock
+// folder is refused ("Database already opened with engine instance, incompatible with current")
+// instead of working on the file without knowing of ours.
+constexpr const char* kAloneConf =
+    "# Written by Sorvanto: the lock folder cannot be shared safely, so the embedded engine\n"
+    "# opens each database file alone, locked against every other process.\n"
+    "ServerMode = Super\n";
+
+// The engine's lock folder when FIREBIRD_LOCK does not name one.
+constexpr const char* kDefaultLockFolder = "/tmp/firebird";
+
+// The lock folder inside an alone root.
+constexpr const char* kLockFolder = "lock";
+
+// The folders of a Firebird root that the engine loads libraries from.
+constexpr const char* kLibraryFolders[] = {"plugins", "intl", "lib", "UDF"};
 
 // The root inside a candidate folder. Earlier versions used the candidate itself as the root,
 // with intl linked to the installed folder, and relink it there at every start; such a version
 // may still be running, so this layout lives beside it. The name changes with any change of
 // layout that an older version would undo.
 constexpr const char* kRootFolder = "root2";
+constexpr const char* kAloneRootFolder = "root2-alone";
 
 // A folder that cannot serve as the private root, and why.
 class RootRefused : public std::runtime_error {
@@ -254,8 +277,9 @@ void CheckLoadable(const std::string& folder) {
 }
 
 // Makes folder a private root: every entry of the system root linked, except firebird.conf,
-// which is our own, and intl, which is a folder of our own.
-void FillPrivateRoot(const std::string& folder, const std::string& systemRoot) {
+// which is our own, and intl, which is a folder of our own; an alone root also gets its own
+// lock folder.
+void FillPrivateRoot(const std::string& folder, const std::string& systemRoot, RootMode mode) {
     CheckLoadable(folder);
     std::error_code ec;
     fs::directory_iterator entries(systemRoot, ec);
@@ -265,29 +289,198 @@ void FillPrivateRoot(const std::string& folder, const std::string& systemRoot) {
         std::string name = entry.path().filename().string();
         if (name == "intl" && entry.is_directory(ec))
             FillLibraryFolder((fs::path(folder) / name).string(), entry.path().string());
-        else if (name != "firebird.conf")
+        else if (name != "firebird.conf" && !(mode == RootMode::Alone && name == kLockFolder))
             PointLinkAt(fs::path(folder) / name, entry.path());
     }
-    fs::path conf = fs::path(folder) / "firebird.conf";
-    if (ReadOwnFile(conf) != kPrivateConf)
-        WriteOwnFile(conf, kPrivateConf);
-    if (ReadOwnFile(conf) != kPrivateConf)
-        Refuse(conf.string() + ": 書き込んだ内容を読み戻せません");
+    const std::string conf = mode == RootMode::Shared ? kSharedConf : kAloneConf;
+    fs::path confPath = fs::path(folder) / "firebird.conf";
+    if (ReadOwnFile(confPath) != conf)
+        WriteOwnFile(confPath, conf);
+    if (ReadOwnFile(confPath) != conf)
+        Refuse(confPath.string() + ": 書き込んだ内容を読み戻せません");
+    if (mode == RootMode::Alone)
+        MakeOwnFolder((fs::path(folder) / kLockFolder).string());
     // Nothing may have changed hands while we worked.
     CheckOwnFolder(folder);
 }
 
 // The candidate folder made ours, by its real path: the engine compares the module paths it
 // builds from the root with their real paths, so the root is named without links, "." or "..".
-std::string MakeRootIn(const std::string& candidate) {
+std::string MakeRootIn(const std::string& candidate, RootMode mode) {
     MakeOwnFolder(candidate);
     char real[PATH_MAX];
     if (!::realpath(candidate.c_str(), real))
         RefuseErrno(candidate, errno);
     CheckOwnFolder(real);
-    std::string root = std::string(real) + "/" + kRootFolder;
+    std::string root =
+        std::string(real) + "/" + (mode == RootMode::Shared ? kRootFolder : kAloneRootFolder);
     MakeOwnFolder(root);
     return root;
+}
+
+std::optional<uid_t> FirebirdAccount() {
+    if (const passwd* account = ::getpwnam("firebird"))
+        return account->pw_uid;
+    return std::nullopt;
+}
+
+std::string GroupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid))
+        return g->gr_name;
+    return std::to_string(gid);
+}
+
+// A group whose members may write a folder of owner's: Debian's group firebird, which shares the
+// lock folder by design, or the owner's own group (named as the owner, no other member).
+bool SharingGroup(gid_t gid, uid_t owner) {
+    const group* g = ::getgrgid(gid);
+    if (!g)
+        return false;
+    if (std::string_view(g->gr_name) == "firebird")
+        return true;
+    const passwd* account = ::getpwuid(owner);
+    if (!account || std::string_view(g->gr_name) != account->pw_name)
+        return false;
+    for (char** member = g->gr_mem; *member; ++member)
+        if (std::string_view(*member) != account->pw_name)
+            return false;
+    return true;
+}
+
+using TrustedOwners = std::vector<uid_t>;
+
+bool Trusted(const TrustedOwners& owners, uid_t uid) {
+    return std::find(owners.begin(), owners.end(), uid) != owners.end();
+}
+
+// Every folder from the top of the file system down to folder (named by its real path) is owned
+// by a trusted account and can be changed by no one else, unless its sticky bit keeps others to
+// their own entries: no one else can rename or replace what lies below it.
+void CheckAncestors(const std::string& folder, const TrustedOwners& owners,
+                    std::set<std::string>& checked) {
+    char real[PATH_MAX];
+    if (!::realpath(folder.c_str(), real))
+        RefuseErrno(folder, errno);
+    for (fs::path at = real;; at = at.parent_path()) {
+        if (!checked.insert(at.string()).second)
+            return; // it and everything above it passed already
+        struct stat st {};
+        if (::stat(at.c_str(), &st) != 0)
+            RefuseErrno(at.string(), errno);
+        bool othersWrite = (st.st_mode & S_IWOTH) ||
+                           ((st.st_mode & S_IWGRP) && !SharingGroup(st.st_gid, st.st_uid));
+        if (!Trusted(owners, st.st_uid) || (othersWrite && !(st.st_mode & S_ISVTX)))
+            Refuse(at.string() + ": 他のユーザーが中身を入れ替えられます");
+        if (at == at.parent_path())
+            return;
+    }
+}
+
+// The engine's files in a shared lock folder are plain files of one name each: a link (or a hard
+// link) would make the engine write, and change the mode of, a file somewhere else.
+void CheckLockFolderEntries(const std::string& folder) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir)
+        RefuseErrno(folder, errno);
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = folder + "/" + std::string(name);
+        struct stat st {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue; // removed meanwhile
+            RefuseErrno(path, errno);
+        }
+        if (S_ISLNK(st.st_mode))
+            Refuse(path + ": シンボリック リンクです");
+        if (!S_ISREG(st.st_mode))
+            Refuse(path + ": 通常のファイルではありません");
+        if (st.st_nlink > 1)
+            Refuse(path + ": ほかの名前からもリンクされています");
+    }
+}
+
+void CheckSharedLockFolder(const std::string& folder) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0)
+        RefuseErrno(folder, errno);
+    if (S_ISLNK(st.st_mode))
+        Refuse(folder + ": シンボリック リンクです");
+    if (!S_ISDIR(st.st_mode))
+        Refuse(folder + ": フォルダではありません");
+    TrustedOwners owners{0, ::geteuid()};
+    if (std::optional<uid_t> firebird = FirebirdAccount())
+        owners.push_back(*firebird);
+    if (!Trusted(owners, st.st_uid))
+        Refuse(folder + ": 他のユーザーのフォルダです (所有者 " + std::to_string(st.st_uid) + ")");
+    if (st.st_mode & S_IWOTH)
+        Refuse(folder + ": 他のユーザーも書き込めます");
+    if ((st.st_mode & S_IWGRP) && !SharingGroup(st.st_gid, st.st_uid))
+        Refuse(folder + ": グループ " + GroupName(st.st_gid) + " のユーザーも書き込めます");
+    std::set<std::string> checked;
+    CheckAncestors(fs::path(folder).parent_path().string(), owners, checked);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        Refuse(folder + ": このユーザーは書き込めません (グループ " + GroupName(st.st_gid) +
+               " のフォルダです)");
+    CheckLockFolderEntries(folder);
+}
+
+// A file or folder the engine reads or loads from a user's root: owned by root or us and
+// writable by no one else, followed through a link, in folders no one else can change.
+void CheckLoadedEntry(const fs::path& path, const TrustedOwners& owners,
+                      std::set<std::string>& checked, bool libraryFolder) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        RefuseErrno(path.string(), errno);
+    if (!Trusted(owners, st.st_uid))
+        Refuse(path.string() +
+               (S_ISDIR(st.st_mode) ? ": 他のユーザーのフォルダです (所有者 "
+                                    : ": 他のユーザーのファイルです (所有者 ") +
+               std::to_string(st.st_uid) + ")");
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        Refuse(path.string() + ": 他のユーザーも書き込めます");
+    CheckAncestors(fs::path(path).parent_path().string(), owners, checked);
+    if (!S_ISDIR(st.st_mode) || !libraryFolder)
+        return;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(path, ec))
+        CheckLoadedEntry(entry.path(), owners, checked, false);
+    if (ec)
+        Refuse(path.string() + ": " + ec.message());
+}
+
+void CheckUserRoot(const std::string& root) {
+    struct stat st {};
+    if (::lstat(root.c_str(), &st) != 0)
+        RefuseErrno(root, errno);
+    if (S_ISLNK(st.st_mode))
+        Refuse(root + ": シンボリック リンクです");
+    if (!S_ISDIR(st.st_mode))
+        Refuse(root + ": フォルダではありません");
+    const TrustedOwners owners{0, ::geteuid()};
+    std::set<std::string> checked;
+    CheckLoadedEntry(root, owners, checked, false);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        std::string name = entry.path().filename().string();
+        bool library = std::find(std::begin(kLibraryFolders), std::end(kLibraryFolders), name) !=
+                       std::end(kLibraryFolders);
+        CheckLoadedEntry(entry.path(), owners, checked, library);
+    }
+    if (ec)
+        Refuse(root + ": " + ec.message());
+}
+
+// A database the embedded engine opens: a path without a host ("host:path", "host/port:path",
+// "inet://host/path" go to a server).
+bool IsLocalDatabase(std::string_view database) {
+    if (database.find("://") != std::string_view::npos)
+        return false;
+    std::size_t colon = database.find(':');
+    std::size_t slash = database.find_first_of("/\\");
+    return colon == std::string_view::npos || (slash != std::string_view::npos && slash < colon);
 }
 
 // The loader does not always leave errno behind: find the cause from the file or the loader's text.
@@ -331,12 +524,12 @@ std::vector<std::string> PrivateRootCandidates() {
 }
 
 std::string PreparePrivateRoot(const std::string& systemRoot,
-                               const std::vector<std::string>& candidates) {
+                               const std::vector<std::string>& candidates, RootMode mode) {
     std::string reasons;
     for (const std::string& folder : candidates) {
         try {
-            std::string root = MakeRootIn(folder);
-            FillPrivateRoot(root, systemRoot);
+            std::string root = MakeRootIn(folder, mode);
+            FillPrivateRoot(root, systemRoot, mode);
             return root;
         } catch (const RootRefused& refused) {
             reasons += std::string(reasons.empty() ? "" : "; ") + refused.what();
@@ -346,24 +539,95 @@ std::string PreparePrivateRoot(const std::string& systemRoot,
                        "組み込みデータベース エンジンのフォルダを用意できません (" + reasons + ")");
 }
 
-std::string PrepareEmbeddedRoot() {
-    static std::mutex lock;
-    static bool prepared = false;
-    static std::string root;
-    std::lock_guard guard(lock);
-    if (prepared)
-        return root;
+std::string EngineLockFolder() {
+    const char* lock = std::getenv("FIREBIRD_LOCK");
+    return lock && *lock ? lock : kDefaultLockFolder;
+}
+
+std::string SharedLockFolderProblems(const std::string& folder) {
+    try {
+        CheckSharedLockFolder(folder);
+        return {};
+    } catch (const RootRefused& refused) {
+        return refused.what();
+    }
+}
+
+std::string UserRootProblems(const std::string& root) {
+    try {
+        CheckUserRoot(root);
+        return {};
+    } catch (const RootRefused& refused) {
+        return refused.what();
+    }
+}
+
+namespace {
+std::mutex engineLock;
+bool enginePrepared = false;
+EngineSharing engine;
+
+EngineSharing DecideEngine() {
+    EngineSharing sharing;
+    sharing.lockFolder = EngineLockFolder();
     const char* own = std::getenv("FIREBIRD");
     if (own && *own) {
-        root = own;
-    } else if (std::string system = SystemFirebirdRoot(); !system.empty()) {
-        // A folder that cannot be made safe fails the attachment; the next one tries again.
-        root = PreparePrivateRoot(system, PrivateRootCandidates());
-        ::setenv("FIREBIRD", root.c_str(), 1);
+        if (std::string problems = UserRootProblems(own); !problems.empty())
+            throw TDriverError(DriverCode::DriverInitFailed,
+                               "環境変数 FIREBIRD のフォルダは使えません (" + problems + ")");
+        // The user's own root keeps its own server mode: it can only run with the lock folder
+        // that every other process uses.
+        if (std::string problems = SharedLockFolderProblems(sharing.lockFolder); !problems.empty())
+            throw TDriverError(DriverCode::DriverInitFailed,
+                               "Firebird のロック フォルダを安全に使えません (" + problems +
+                                   ")。環境変数 FIREBIRD を設定せずに起動すると、専用のロック "
+                                   "フォルダでデータベースを単独で開きます");
+        sharing.root = own;
+        sharing.shared = true;
+        return sharing;
     }
-    // Without a system root the client library finds its compiled-in one.
-    prepared = true;
-    return root;
+    const std::string system = SystemFirebirdRoot();
+    if (system.empty()) {
+        // No engine installed: only servers can be reached, with the client's compiled-in root.
+        sharing.lockFolder.clear();
+        return sharing;
+    }
+    sharing.reasons = SharedLockFolderProblems(sharing.lockFolder);
+    sharing.shared = sharing.reasons.empty();
+    sharing.root = PreparePrivateRoot(system, PrivateRootCandidates(),
+                                      sharing.shared ? RootMode::Shared : RootMode::Alone);
+    if (!sharing.shared)
+        sharing.lockFolder = sharing.root + "/" + kLockFolder;
+    return sharing;
+}
+} // namespace
+
+const EngineSharing& PrepareEmbeddedEngine() {
+    std::lock_guard guard(engineLock);
+    if (enginePrepared)
+        return engine;
+    // A folder that cannot be made safe fails the attachment; the next one tries again.
+    engine = DecideEngine();
+    if (!engine.root.empty())
+        ::setenv("FIREBIRD", engine.root.c_str(), 1);
+    if (!engine.shared && !engine.lockFolder.empty()) {
+        ::setenv("FIREBIRD_LOCK", engine.lockFolder.c_str(), 1);
+        std::fprintf(stderr,
+                     "sorvanto: Firebird のロック フォルダを共有できないため (%s)、組み込み"
+                     "エンジンはデータベース ファイルを単独で開きます (ロック フォルダ %s)\n",
+                     engine.reasons.c_str(), engine.lockFolder.c_str());
+    }
+    enginePrepared = true;
+    return engine;
+}
+
+void CheckLockFolderBeforeAttach(const std::string& database) {
+    const EngineSharing& sharing = PrepareEmbeddedEngine();
+    if (!sharing.shared || sharing.lockFolder.empty() || !IsLocalDatabase(database))
+        return;
+    if (std::string problems = SharedLockFolderProblems(sharing.lockFolder); !problems.empty())
+        throw TDriverError(DriverCode::DriverInitFailed,
+                           "Firebird のロック フォルダを安全に使えません (" + problems + ")");
 }
 
 namespace {
@@ -392,7 +656,7 @@ Client& LoadClient(const std::string& vendorLib) {
     if (auto it = loaded.find(file); it != loaded.end())
         return it->second;
 
-    PrepareEmbeddedRoot();
+    PrepareEmbeddedEngine();
     errno = 0;
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

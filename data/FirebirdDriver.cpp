@@ -1173,6 +1173,8 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
     if (vendorLib.empty())
         vendorLib = "fbclient.dll";
     Client& client = LoadClient(vendorLib);
+    const std::string database = MapDatabasePath(value("Database"));
+    CheckLockFolderBeforeAttach(database);
 
     auto state = std::make_shared<AttachmentState>();
     state->client = &client;
@@ -1202,7 +1204,6 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
         if (!charSet.empty())
             dpb->insertString(st, isc_dpb_lc_ctype, charSet.c_str());
         dpb->insertInt(st, isc_dpb_sql_dialect, state->dialect);
-        std::string database = MapDatabasePath(value("Database"));
         if (create) {
             dpb->insertInt(st, isc_dpb_page_size, 8192);
             if (std::string set = value("DatabaseCharSet"); !set.empty())

@@ -17,6 +17,8 @@ for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
 for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 export SORVANTO_DRIVES=$work/drives
+# A lock folder of this run's own, shared by the program and isql-fb below.
+export FIREBIRD_LOCK=$work/lock; mkdir -m 700 "$FIREBIRD_LOCK"
 unset QT_QPA_PLATFORM
 bash "$scripts/seed-demo.sh" >"$work/seed.log" 2>&1
 . "$scripts/firebird-root.sh"

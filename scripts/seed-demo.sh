@@ -8,15 +8,14 @@
 #   <drives>/c/firebird/document.fdb     database (dialect 3, UTF8, page size 8192)
 # An existing file is never overwritten; each one is created only when it is missing.
 #
-# The database is built with isql-fb in embedded mode inside a temporary Firebird root whose
-# firebird.conf sets ServerMode = SuperClassic, so the file is opened shared, not exclusively. The
-# lock folder is Firebird's default (/tmp/firebird, or $FIREBIRD_LOCK when set), the same one the
-# program uses. It is built under a temporary name, checked, and only then linked into place, so
-# a failed run leaves no database behind.
+# The database is built with isql-fb in embedded mode inside a temporary Firebird root of its own
+# with a lock folder of its own (mode 0700), so no folder that another user can write is handed
+# to the engine; nothing else knows of the new file yet, so the engine opens it alone
+# (ServerMode = Super). It is built under a temporary name, checked, and only then linked into
+# place, so a failed run leaves no database behind.
 set -euo pipefail
 
 readonly FB_HOME=/usr/lib/x86_64-linux-gnu/firebird/3.0
-readonly DEFAULT_LOCK_DIR=/tmp/firebird
 readonly LONG_MEMO_MIN_CHARS=4096
 
 die() {
@@ -84,14 +83,15 @@ seed_profile() {
 }
 
 # Temporary Firebird root: links to the packaged files (intl copied, see firebird-root.sh) plus
-# its own firebird.conf and an empty databases.conf. Embedded attachments trust the given user
-# name, so no security database is consulted.
+# its own firebird.conf, an empty databases.conf and its lock folder. Embedded attachments trust
+# the given user name, so no security database is consulted.
 make_root() {
   local root=$work/root
   mkdir -p "$root"
-  link_firebird_root "$FB_HOME" "$root" firebird.conf databases.conf
-  printf 'ServerMode = SuperClassic\n' >"$root/firebird.conf"
+  link_firebird_root "$FB_HOME" "$root" firebird.conf databases.conf lock
+  printf 'ServerMode = Super\n' >"$root/firebird.conf"
   : >"$root/databases.conf"
+  mkdir -m 700 "$root/lock"
   echo "$root"
 }
 
@@ -195,13 +195,8 @@ check_value() {
 
 # Checks what building the database needs, before anything is written.
 preflight() {
-  local lock_dir=${FIREBIRD_LOCK:-$DEFAULT_LOCK_DIR}
   [ ! -e "$db" ] || return 0
   command -v isql-fb >/dev/null || die "isql-fb not found (package firebird3.0-utils)"
-  if [ -d "$lock_dir" ] && { [ ! -w "$lock_dir" ] || [ ! -x "$lock_dir" ]; }; then
-    die "the Firebird lock folder $lock_dir is not writable for $(id -un)" \
-      "(on Debian it belongs to the group firebird: add the user to that group)"
-  fi
 }
 
 seed_database() {
@@ -215,14 +210,16 @@ seed_database() {
   tmp_db=$(mktemp -u "${db%/*}/.document.fdb.seeding.XXXXXX")
 
   write_schema_sql >"$work/schema.sql"
-  if ! FIREBIRD=$root isql-fb -q -bail -ch UTF8 -user SYSDBA -i "$work/schema.sql" \
+  if ! FIREBIRD=$root FIREBIRD_LOCK=$root/lock isql-fb -q -bail -ch UTF8 -user SYSDBA \
+    -i "$work/schema.sql" \
     >"$work/schema.out" 2>&1; then
     cat "$work/schema.out" >&2
     die "creating the database failed"
   fi
 
   write_check_sql >"$work/check.sql"
-  if ! FIREBIRD=$root isql-fb -q -bail -ch UTF8 -user SYSDBA -i "$work/check.sql" "$tmp_db" \
+  if ! FIREBIRD=$root FIREBIRD_LOCK=$root/lock isql-fb -q -bail -ch UTF8 -user SYSDBA \
+    -i "$work/check.sql" "$tmp_db" \
     >"$work/check.out" 2>&1; then
     cat "$work/check.out" >&2
     die "reading the new database back failed"

@@ -32,7 +32,12 @@ set -a
 . "$server_dir/env"
 set +a
 
-# Demo files and embedded databases of the tests stay inside the build folder.
+# Demo files and embedded databases of the tests stay inside the build folder, and so does the
+# engine's lock folder, which the tests' processes and isql-fb share whatever the machine's
+# /tmp/firebird is like.
 export SORVANTO_DRIVES=$PWD/$build/test-drives
+export FIREBIRD_LOCK=$PWD/$build/fblock
+mkdir -p "$FIREBIRD_LOCK"
+chmod 700 "$FIREBIRD_LOCK"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure
