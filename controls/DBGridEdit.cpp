@@ -5,6 +5,7 @@
 
 #include "ControlHooks.h"
 #include "DBGridPrivate.h"
+#include "Errors.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -212,6 +213,11 @@ bool TDBGrid::Private::CanEditModify() {
     if (!column || column->ReadOnly() || !field || !FieldCanModify(*field) ||
         IsNonTextKind(field->DataType()))
         return false;
+    // A value that did not read as text cannot be edited: say why, once per attempt.
+    if (std::string reason = field->DataSet().FieldNotEditable(*field); !reason.empty()) {
+        Guarded([&] { throw EDatabaseError(reason); });
+        return false;
+    }
     link.Edit();
     if (!link.Editing())
         return false;

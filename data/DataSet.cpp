@@ -213,6 +213,8 @@ void TDataSet::SetFieldValue(TField& field, const TValue& value) {
         DatabaseError(kNotEditing);
     if (field.ReadOnly())
         throw EDatabaseError("項目 '" + field.DisplayName() + "' は変更できません");
+    if (std::string reason = FieldNotEditable(field); !reason.empty())
+        throw EDatabaseError(reason);
     TValue checked = value;
     CheckFieldValue(field, checked);
     editBuffer_.at(static_cast<size_t>(field.Index())) = std::move(checked);

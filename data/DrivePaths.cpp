@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <vector>
 
 namespace sorvanto {
 
@@ -57,20 +58,30 @@ std::string MapDrivePath(std::string_view path) {
     char letter = path[0];
     if (letter >= 'A' && letter <= 'Z')
         letter = char(letter + 32);
-    std::string mapped = DrivesRoot();
-    mapped += '/';
-    mapped += MatchEntry(DrivesRoot(), std::string_view(&letter, 1));
+    const std::string drive =
+        DrivesRoot() + "/" + MatchEntry(DrivesRoot(), std::string_view(&letter, 1));
+    // The folders below the drive; "." stays, ".." goes up, never above the drive itself.
+    std::vector<std::string> below;
     std::string_view rest = path.substr(3);
     while (!rest.empty()) {
         size_t sep = rest.find_first_of("\\/");
         std::string_view component = rest.substr(0, sep);
         rest = sep == std::string_view::npos ? std::string_view() : rest.substr(sep + 1);
-        if (component.empty())
+        if (component.empty() || component == ".")
             continue;
-        std::string entry = MatchEntry(mapped, component);
-        mapped += '/';
-        mapped += entry;
+        if (component == "..") {
+            if (!below.empty())
+                below.pop_back();
+            continue;
+        }
+        std::string folder = drive;
+        for (const std::string& entry : below)
+            folder += "/" + entry;
+        below.push_back(MatchEntry(folder, component));
     }
+    std::string mapped = drive;
+    for (const std::string& entry : below)
+        mapped += "/" + entry;
     return mapped;
 }
 

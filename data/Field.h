@@ -93,6 +93,15 @@ struct TFieldDef {
     bool ReadOnly = false;
     TProviderFlags ProviderFlags = pfInUpdate | pfInWhere;
     std::string Origin; // the table column the field comes from
+    // Text fields: the engine's number of the character set the text travels to the database in,
+    // and of the one the column holds it in (-1 when it is not known or the field holds no
+    // text); and the most bytes a value may take in the first (0: no limit but Size).
+    int CharSet = -1;
+    int ColumnCharSet = -1;
+    int MaxBytes = 0;
+    // CHAR fields: the characters the database pads a value to with blanks, so a value written
+    // is held as the database will hold it (0: not padded).
+    int PadTo = 0;
 };
 
 // One column of an open dataset. Its value is the current record's.

@@ -1,5 +1,6 @@
 #include "FirebirdDriver.h"
 
+#include "CharacterSets.h"
 #include "DrivePaths.h"
 #include "Errors.h"
 #include "FirebirdClient.h"
@@ -102,12 +103,19 @@ struct AttachmentState {
     std::unique_ptr<Status> status;
     int dialect = 3;
     bool wideText = false;
+    // The attachment's character set (ServerCharSet); null for none or NONE.
+    const TCharSet* charSet = nullptr;
     bool trimChar = false;
     bool waitOnLocks = true;
     bool commitRetain = false;
     TDrvIsolation defaultIsolation = TDrvIsolation::ReadCommitted;
     std::list<Child*> children;
-    std::map<std::string, std::set<std::string>> computedColumns; // by table
+    // What the system tables say of a table's columns, read once per attachment and table.
+    struct ColumnFacts {
+        std::set<std::string> computed;
+        std::map<std::string, int> charSets; // of the text columns, by column
+    };
+    std::map<std::string, ColumnFacts> columnFacts; // by table
 
     Firebird::IUtil* util() const { return client->util; }
 
@@ -187,6 +195,8 @@ struct StatementState : Child {
     std::vector<MessageField> inputFields;
     std::vector<unsigned char> inputBuffer;
     std::vector<MessageField> wanted; // the message types of the values being bound
+    // The text values being bound, in their parameters' character sets.
+    std::vector<std::string> encoded;
     // The message in the statement's own layout, for values written straight into it.
     std::vector<unsigned char> declaredBuffer;
     bool returnsRows = false;
@@ -209,38 +219,33 @@ struct StatementState : Child {
     }
 };
 
+// The character set text of a message field travels in: the field's own, which is the
+// attachment's or the column's; a field of NONE carries bytes that are taken in the
+// attachment's set, or as UTF-8 without one. A set the table does not know is taken as UTF-8.
+const TCharSet& WireCharSet(const AttachmentState& a, unsigned charSet) {
+    const int id = static_cast<int>(charSet & 0xFF); // the high byte names the collation
+    if (id == kCharSetNone && a.charSet)
+        return *a.charSet;
+    const TCharSet* set = CharSetById(id);
+    return set && id != kCharSetNone ? *set : *CharSetById(kCharSetUtf8);
+}
+
 namespace {
-constexpr unsigned kCharSetNone = 0;
-constexpr unsigned kCharSetOctets = 1;
 constexpr unsigned kMaxVarying = 32765;
 
 int BytesPerCharacter(unsigned charSet) {
-    switch (charSet & 0xFF) {
-    case 3: // UNICODE_FSS
-        return 3;
-    case 4: // UTF8
-        return 4;
-    case 5:
-    case 6:
-    case 44:
-    case 56:
-    case 57:
-    case 64:
-    case 67:
-    case 68:
-    case 69:
-        return 2; // the two-byte Asian sets
-    default:
-        return 1;
-    }
+    const TCharSet* set = CharSetById(static_cast<int>(charSet & 0xFF));
+    return set ? set->bytesPerCharacter : 1;
 }
 
 bool IsText(unsigned type) {
     return type == SQL_TEXT || type == SQL_VARYING;
 }
 
-// The message type that carries a value to the database.
-MessageField ParameterField(const TValue& value, const MessageField& declared) {
+// The message type that carries a value to the database; a text value takes `textBytes` bytes
+// in the parameter's character set.
+MessageField ParameterField(const TValue& value, const MessageField& declared,
+                            std::size_t textBytes) {
     MessageField field = declared;
     field.scale = 0;
     auto text = [&](size_t bytes, unsigned charSet) {
@@ -280,11 +285,11 @@ MessageField ParameterField(const TValue& value, const MessageField& declared) {
             } else if constexpr (std::is_same_v<T, TBcd>) {
                 field.type = SQL_INT64, field.length = 8, field.scale = -v.scale;
             } else if constexpr (std::is_same_v<T, std::string>) {
-                text(v.size(), kCharSetNone);
+                text(textBytes, kCharSetNone);
             } else if constexpr (std::is_same_v<T, TBytes>) {
                 text(v.data.size(), kCharSetOctets);
                 if (field.type == SQL_VARYING)
-                    field.charSet = kCharSetOctets;
+                    field.charSet = static_cast<unsigned>(kCharSetOctets);
             } else if constexpr (std::is_same_v<T, TSQLDate>) {
                 field.type = SQL_TYPE_DATE, field.length = sizeof(ISC_DATE);
             } else if constexpr (std::is_same_v<T, TSQLTime>) {
@@ -333,6 +338,27 @@ ISC_QUAD WriteBlob(StatementState& s, Firebird::ITransaction* tra, std::string_v
     return id;
 }
 
+// Whether text bound to a parameter so declared is text in a character set (not a number the
+// database reads from text, not bytes).
+bool TakesText(const MessageField& declared) {
+    return (IsText(declared.type) || (declared.type == SQL_BLOB && declared.subType == 1)) &&
+           (declared.charSet & 0xFF) != static_cast<unsigned>(kCharSetOctets);
+}
+
+// UTF-8 text in the character set of the parameter it is bound to. A character the set does
+// not hold fails the statement, naming the character and the set: it is never replaced.
+void EncodeParameter(const AttachmentState& a, const MessageField& declared, std::string_view text,
+                     std::string& out) {
+    if (!TakesText(declared)) {
+        out.assign(text);
+        return;
+    }
+    const TCharSet& set = WireCharSet(a, declared.charSet);
+    char32_t refused = 0;
+    if (!EncodeText(set, text, out, refused))
+        RaiseDriverCode(DriverCode::InvalidParameter, RefusedCharacterText(refused, set));
+}
+
 // Fills the input message of a statement from the parameter values.
 Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransaction* tra,
                                            const std::vector<TValue>& params) {
@@ -346,9 +372,12 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
 
     std::vector<MessageField>& wanted = s.wanted;
     wanted.resize(params.size());
+    s.encoded.resize(params.size());
     bool reuse = static_cast<bool>(s.input);
     for (size_t i = 0; i < params.size(); ++i) {
-        wanted[i] = ParameterField(params[i], s.declared[i]);
+        if (const auto* text = std::get_if<std::string>(&params[i]))
+            EncodeParameter(*s.owner, s.declared[i], *text, s.encoded[i]);
+        wanted[i] = ParameterField(params[i], s.declared[i], s.encoded[i].size());
         if (reuse && !SameShape(wanted[i], s.inputFields[i]))
             reuse = false;
     }
@@ -401,7 +430,7 @@ Firebird::IMessageMetadata* BindParameters(StatementState& s, Firebird::ITransac
                 else if constexpr (std::is_same_v<T, TBcd>)
                     Store<ISC_INT64>(at, v.value);
                 else if constexpr (std::is_same_v<T, std::string>)
-                    putText(v);
+                    putText(s.encoded[i]);
                 else if constexpr (std::is_same_v<T, TBytes>)
                     putText(v.data);
                 else if constexpr (std::is_same_v<T, TSQLDate>)
@@ -467,17 +496,20 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     return s;
 }
 
-// The computed columns of a table, read once per attachment from the system tables.
-const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentState>& owner,
-                                             Firebird::ITransaction* tra,
-                                             const std::string& relation) {
-    if (auto it = owner->computedColumns.find(relation); it != owner->computedColumns.end())
+// The computed columns of a table and the character sets of its text columns, read once per
+// attachment from the system tables.
+const AttachmentState::ColumnFacts& FactsOfColumns(const std::shared_ptr<AttachmentState>& owner,
+                                                   Firebird::ITransaction* tra,
+                                                   const std::string& relation) {
+    if (auto it = owner->columnFacts.find(relation); it != owner->columnFacts.end())
         return it->second;
     auto s = PrepareState(owner, tra,
-                          "select trim(rf.RDB$FIELD_NAME) from RDB$RELATION_FIELDS rf"
+                          "select trim(rf.RDB$FIELD_NAME), f.RDB$COMPUTED_BLR is not null,"
+                          " coalesce(f.RDB$CHARACTER_SET_ID, -1)"
+                          " from RDB$RELATION_FIELDS rf"
                           " join RDB$FIELDS f on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE"
-                          " where rf.RDB$RELATION_NAME = ? and f.RDB$COMPUTED_BLR is not null");
-    std::set<std::string> names;
+                          " where rf.RDB$RELATION_NAME = ?");
+    AttachmentState::ColumnFacts facts;
     CallClient(owner->util(), [&] {
         ThrowStatusWrapper* st = owner->status->get();
         Firebird::IMessageMetadata* input = BindParameters(*s, tra, {relation});
@@ -488,13 +520,18 @@ const std::set<std::string>& ComputedColumns(const std::shared_ptr<AttachmentSta
             s->statement->openCursor(st, tra, input, s->inputBuffer.data(), output.get(), 0));
         while (cursor->fetchNext(st, buffer.data()) == Firebird::IStatus::RESULT_OK) {
             const unsigned char* at = buffer.data() + fields[0].offset;
-            names.emplace(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
-                          Load<ISC_USHORT>(at));
+            std::string name(reinterpret_cast<const char*>(at + sizeof(ISC_USHORT)),
+                             Load<ISC_USHORT>(at));
+            if (Load<FB_BOOLEAN>(buffer.data() + fields[1].offset) != FB_FALSE)
+                facts.computed.insert(name);
+            const unsigned char* set = buffer.data() + fields[2].offset;
+            facts.charSets[name] =
+                fields[2].type == SQL_SHORT ? Load<ISC_SHORT>(set) : Load<ISC_LONG>(set);
         }
         cursor->close(st);
         cursor.Take();
     });
-    return owner->computedColumns.emplace(relation, std::move(names)).first->second;
+    return owner->columnFacts.emplace(relation, std::move(facts)).first->second;
 }
 } // namespace
 
@@ -618,9 +655,12 @@ TDrvReader::RawColumn TDrvReader::Raw(int column) const {
     case SQL_TIMESTAMP:
         raw.kind = RawColumn::Kind::TimeStamp;
         break;
-    case SQL_VARYING:
+    case SQL_VARYING: {
         raw.kind = RawColumn::Kind::Varying;
+        const int set = static_cast<int>(f.charSet & 0xFF);
+        raw.verbatim = set == kCharSetOctets || set == kCharSetUtf8 || set == 3;
         break;
+    }
     default:
         break;
     }
@@ -694,7 +734,7 @@ std::string_view TDrvReader::GetBytes(int column) const {
     if (f.type != SQL_TEXT)
         RaiseDriverCode(DriverCode::InvalidType);
     std::string_view text(at, f.length);
-    if (f.charSet == kCharSetOctets)
+    if ((f.charSet & 0xFF) == static_cast<unsigned>(kCharSetOctets))
         return text;
     // CHAR values are blank padded to the byte length of the column.
     size_t end = text.find_last_not_of(' ');
@@ -702,16 +742,87 @@ std::string_view TDrvReader::GetBytes(int column) const {
     if (s.owner().trimChar)
         return text.substr(0, keep);
     // Padding past the declared characters comes from multi-byte sets: keep one blank per
-    // character.
+    // character. Characters are counted in the set the bytes are in; one that is not UTF-8
+    // counts one a byte, which leaves a blank too many at most, never one too few.
     const TDrvColumnDesc& desc = s.columns[static_cast<size_t>(column)];
+    const bool utf8 = desc.charSet < 0 || IsUtf8CharSet(*CharSetById(desc.charSet));
     size_t characters = 0;
     for (size_t i = 0; i < keep; ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+        if (!utf8 || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
             ++characters;
     size_t padded = keep + (static_cast<size_t>(desc.precision) > characters
                                 ? static_cast<size_t>(desc.precision) - characters
                                 : 0);
     return text.substr(0, std::min(padded, text.size()));
+}
+
+namespace {
+// Text the engine read from the column's own set into another: where the column's bytes are not
+// characters, the engine puts U+FFFD (U+0000 for the single-byte sets). A set that has neither
+// character itself can only have got them that way.
+bool EngineMarked(const TDrvColumnDesc& desc, std::string_view text) {
+    if (desc.columnCharSet == desc.charSet ||
+        (text.find("\xEF\xBF\xBD") == std::string_view::npos &&
+         text.find('\0') == std::string_view::npos))
+        return false;
+    const TCharSet* own = CharSetById(desc.columnCharSet);
+    std::string bytes;
+    char32_t refused = 0;
+    return own && own->id != kCharSetNone && !IsUtf8CharSet(*own) &&
+           !EncodeText(*own, "\xEF\xBF\xBD", bytes, refused);
+}
+// Whether the engine marked bytes of the text as no characters; if so, each mark is shown as
+// U+FFFD.
+bool Marked(const TDrvColumnDesc& desc, std::string& text) {
+    if (!EngineMarked(desc, text))
+        return false;
+    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
+        text.replace(at, 1, "\xEF\xBF\xBD");
+    return true;
+}
+} // namespace
+
+bool TDrvReader::GetText(int column, std::string& text, std::string* wire) const {
+    const ReaderState& s = *impl_->state;
+    const MessageField& f = FieldOf(s, column);
+    const TDrvColumnDesc& desc = s.columns[static_cast<size_t>(column)];
+    const TCharSet* set = desc.charSet >= 0 ? CharSetById(desc.charSet) : nullptr;
+    std::string blob;
+    std::string_view bytes;
+    if (f.type == SQL_BLOB) {
+        AppendBlob(column, blob);
+        bytes = blob;
+    } else {
+        bytes = GetBytes(column);
+    }
+    if (!set) {
+        text.assign(bytes);
+        return true;
+    }
+    if (f.type != SQL_TEXT) {
+        if (DecodeText(*set, bytes, text) && !Marked(desc, text))
+            return true;
+        if (wire)
+            wire->assign(bytes);
+        return false;
+    }
+    // CHAR: the padding is kept as the database gives it, one blank per missing character.
+    std::string_view padded(reinterpret_cast<const char*>(s.buffer.data() + f.offset), f.length);
+    const bool exact = DecodeText(*set, padded, text) && !Marked(desc, text);
+    if (!exact && wire)
+        wire->assign(padded);
+    std::size_t keep = text.find_last_not_of(' ');
+    keep = keep == std::string::npos ? 0 : keep + 1;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < keep; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            ++characters;
+    const std::size_t blanks =
+        s.owner().trimChar || static_cast<std::size_t>(desc.precision) <= characters
+            ? 0
+            : static_cast<std::size_t>(desc.precision) - characters;
+    text.resize(std::min(text.size(), keep + blanks));
+    return exact;
 }
 
 TSQLDate TDrvReader::GetDate(int column) const {
@@ -819,8 +930,11 @@ TValue TDrvReader::GetValue(int column) const {
     const TDrvColumnDesc& desc = Column(column);
     switch (desc.type) {
     case TDrvDataType::AnsiString:
-    case TDrvDataType::WideString:
-        return std::string(GetBytes(column));
+    case TDrvDataType::WideString: {
+        std::string text;
+        GetText(column, text);
+        return text;
+    }
     case TDrvDataType::Bytes:
     case TDrvDataType::VarBytes:
         return TBytes{std::string(GetBytes(column))};
@@ -841,10 +955,13 @@ TValue TDrvReader::GetValue(int column) const {
         return GetTime(column);
     case TDrvDataType::TimeStamp:
         return GetTimeStamp(column);
-    case TDrvDataType::Blob:
+    case TDrvDataType::Blob: {
         if (desc.subType == TDrvSubType::Binary)
             return TBytes{GetBlob(column)};
-        return GetBlob(column);
+        std::string text;
+        GetText(column, text);
+        return text;
+    }
     case TDrvDataType::Unknown:
         break;
     }
@@ -987,7 +1104,23 @@ bool TDrvParamWriter::PutBoolean(int index, bool value) {
     return Put<FB_BOOLEAN>(Declared(index), SQL_BOOLEAN, value ? FB_TRUE : FB_FALSE);
 }
 
-bool TDrvParamWriter::PutText(int index, std::string_view bytes) {
+bool TDrvParamWriter::PutText(int index, std::string_view utf8) {
+    const MessageField* f = Declared(index);
+    if (!f || f->type != SQL_VARYING)
+        return false;
+    // Text that is UTF-8 on the way needs no conversion: it was checked when it was read or
+    // typed.
+    const int id = static_cast<int>(f->charSet & 0xFF);
+    if (id == kCharSetUtf8 || id == kCharSetOctets || !TakesText(*f))
+        return PutWireText(index, utf8);
+    const TCharSet& set = WireCharSet(*state_.owner, f->charSet);
+    if (IsUtf8CharSet(set))
+        return PutWireText(index, utf8);
+    char32_t refused = 0;
+    return EncodeText(set, utf8, encoded_, refused) && PutWireText(index, encoded_);
+}
+
+bool TDrvParamWriter::PutWireText(int index, std::string_view bytes) {
     const MessageField* f = Declared(index);
     if (!f || bytes.size() > f->length)
         return false;
@@ -1038,14 +1171,17 @@ TDrvColumnDesc DescribeColumn(const AttachmentState& owner, Firebird::IMessageMe
     switch (f.type) {
     case SQL_TEXT:
     case SQL_VARYING:
-        if (f.charSet == kCharSetOctets) {
+        if ((f.charSet & 0xFF) == static_cast<unsigned>(kCharSetOctets)) {
             d.type = f.type == SQL_TEXT ? TDrvDataType::Bytes : TDrvDataType::VarBytes;
             d.precision = d.size;
         } else {
             d.type = owner.wideText ? TDrvDataType::WideString : TDrvDataType::AnsiString;
             d.precision = d.size / BytesPerCharacter(f.charSet);
-            if (f.type == SQL_TEXT)
+            d.charSet = d.columnCharSet = WireCharSet(owner, f.charSet).id;
+            if (f.type == SQL_TEXT) {
                 d.subType = TDrvSubType::FixedChar;
+                d.padTo = owner.trimChar ? 0 : d.precision;
+            }
         }
         break;
     case SQL_SHORT:
@@ -1080,9 +1216,10 @@ TDrvColumnDesc DescribeColumn(const AttachmentState& owner, Firebird::IMessageMe
         break;
     case SQL_BLOB:
         d.type = TDrvDataType::Blob;
-        if (f.subType == 1)
+        if (f.subType == 1) {
             d.subType = owner.wideText ? TDrvSubType::WideMemo : TDrvSubType::Memo;
-        else
+            d.charSet = d.columnCharSet = WireCharSet(owner, f.charSet).id;
+        } else
             d.subType = TDrvSubType::Binary;
         d.precision = 1;
         break;
@@ -1117,10 +1254,18 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
             st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output.get(), 0));
     });
     s.owner->Register(reader.get());
-    for (TDrvColumnDesc& column : reader->columns)
-        if (!column.readOnly && column.relation.rfind("RDB$", 0) != 0 &&
-            ComputedColumns(s.owner, tra, column.relation).count(column.field))
+    for (TDrvColumnDesc& column : reader->columns) {
+        if (column.relation.empty() || column.relation.rfind("RDB$", 0) == 0)
+            continue;
+        const AttachmentState::ColumnFacts& facts = FactsOfColumns(s.owner, tra, column.relation);
+        if (facts.computed.count(column.field))
             column.readOnly = true;
+        // The set the column holds its text in, when the attachment's set stands in for it.
+        if (auto set = facts.charSets.find(column.field);
+            column.charSet >= 0 && set != facts.charSets.end() && CharSetById(set->second) &&
+            set->second != kCharSetNone)
+            column.columnCharSet = set->second;
+    }
     auto impl = std::make_unique<TDrvReader::Impl>();
     impl->state = std::move(reader);
     return std::unique_ptr<TDrvReader>(new TDrvReader(std::move(impl)));
@@ -1185,6 +1330,7 @@ std::unique_ptr<TDrvConnection> TDrvConnection::Attach(const TParamList& propert
         state->dialect = 3;
     std::string charSet = value("ServerCharSet");
     state->wideText = !charSet.empty() && !SameText(charSet, "NONE");
+    state->charSet = state->wideText ? CharSetByName(charSet) : nullptr;
     state->trimChar = ParseBool(value("TrimChar"), false);
     state->waitOnLocks = ParseBool(value("WaitOnLocks"), true);
     state->commitRetain = ParseBool(value("CommitRetain"), false);

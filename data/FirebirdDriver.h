@@ -53,6 +53,15 @@ struct TDrvColumnDesc {
     int scale = 0;     // digits after the decimal point (positive)
     bool nullable = true;
     bool readOnly = false;
+    // Text columns and text blobs: the character set the column's bytes travel in (the
+    // attachment's, or the column's own on an attachment without one; a column of NONE is
+    // taken in the attachment's set, or as UTF-8), and the set the column holds its text in
+    // (its own, when the system tables name it). -1 for other columns.
+    int charSet = -1;
+    int columnCharSet = -1;
+    // CHAR: the characters the database pads its values to with blanks, as they are read
+    // (0 when the attachment trims fixed-length text, and for other columns).
+    int padTo = 0;
 };
 
 enum class TDrvIsolation { ReadCommitted = 0, RepeatableRead = 1, DirtyRead = 2 };
@@ -118,10 +127,16 @@ public:
     // Text or binary bytes of a CHAR/VARCHAR column, a view into the fetch buffer (CHAR padding
     // removed when the attachment trims fixed-length text).
     std::string_view GetBytes(int column) const;
+    // The text of a text column or text blob in UTF-8, read by the column's character set (CHAR
+    // padding as GetBytes keeps it). False when some of its bytes are not characters of that set
+    // as the engine reads them: `text` then shows each such byte as U+FFFD, and `wire`, when
+    // given, gets the bytes exactly as they came, the only form in which the value can be named
+    // to the database again.
+    bool GetText(int column, std::string& text, std::string* wire = nullptr) const;
     TSQLDate GetDate(int column) const;
     TSQLTime GetTime(int column) const;
     TSQLTimeStamp GetTimeStamp(int column) const;
-    // The whole content of a blob column.
+    // The whole content of a blob column, as it is stored (GetText reads a text blob as text).
     std::string GetBlob(int column) const;
     void AppendBlob(int column, std::string& out) const;
     // Length of a blob column's content in bytes (0 for null).
@@ -152,6 +167,9 @@ public:
         unsigned offset = 0;
         unsigned nullOffset = 0; // a 2-byte flag, not 0 for null
         unsigned length = 0;     // bytes of the value; a varying text: its largest length
+        // A varying text: its bytes are UTF-8 that the database checked, or bytes (OCTETS), so
+        // they may be taken as they are.
+        bool verbatim = false;
     };
     RawColumn Raw(int column) const;
     // The fetch buffer of the current row; null when there is none.
@@ -176,7 +194,11 @@ public:
     // An exact decimal: the integer scaled by 10^scale.
     bool PutBcd(int index, std::int64_t value, int scale);
     bool PutBoolean(int index, bool value);
-    bool PutText(int index, std::string_view bytes);
+    // UTF-8 text, written in the parameter's character set; false also when a character of it is
+    // not held there.
+    bool PutText(int index, std::string_view utf8);
+    // Bytes exactly as a text column gave them (a value that did not read as text), unconverted.
+    bool PutWireText(int index, std::string_view bytes);
     bool PutDate(int index, const TSQLDate& value);
     bool PutTime(int index, const TSQLTime& value);
     bool PutTimeStamp(int index, const TSQLDate& date, const TSQLTime& time);
@@ -195,6 +217,7 @@ private:
     fbdrv::StatementState& state_;
     unsigned char* message_;
     std::size_t put_ = 0; // parameters written
+    std::string encoded_; // a text parameter in its character set, its buffer reused
 };
 
 // The parameters of one run of a statement, as their owner has them: written straight into the

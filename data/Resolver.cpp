@@ -4,6 +4,7 @@
 #include "ParamList.h"
 
 #include <climits>
+#include <cmath>
 
 namespace sorvanto {
 
@@ -20,8 +21,14 @@ TChangeRecord TChangeSet::WithValues(const TChangeRecord& change) const {
     record.kind = change.kind;
     record.recordNumber = change.recordNumber;
     record.oldValues.resize(fields.size());
-    if (change.oldRow != kNoRow)
+    if (change.oldRow != kNoRow) {
         rows->Values(change.oldRow, record.oldValues);
+        // A value that did not read as text is named by its bytes, which go unconverted.
+        if (rows->HasWireText())
+            for (std::size_t f = 0; f < fields.size(); ++f)
+                if (const std::string* wire = rows->WireText(change.oldRow, static_cast<int>(f)))
+                    record.oldValues[f] = TBytes{*wire};
+    }
     record.newValues.resize(fields.size());
     if (change.newRow != kNoRow) {
         std::vector<TValue> values;
@@ -157,6 +164,11 @@ std::string TSQLResolver::FieldName(const TFieldDef& field) const {
     return tablePrefix_ + QuoteIdentifier(origin, quote_);
 }
 
+bool TSQLResolver::MatchesAsNaN(const TValue& old) {
+    const auto* number = std::get_if<double>(&old);
+    return number && std::isnan(*number);
+}
+
 bool TSQLResolver::MatchesAsNull(const TFieldDef& field, const TValue& old) const {
     bool emptyText = !sqlBased_ && field.DataType == TFieldType::ftString &&
                      std::holds_alternative<std::string>(old) && std::get<std::string>(old).empty();
@@ -175,6 +187,9 @@ void TSQLResolver::WhereClause(const TChangeSet& changes, const TChangeRecord& c
         const TValue& old = change.oldValues[i];
         if (MatchesAsNull(field, old)) {
             lines.push_back(" " + FieldName(field) + " is null and");
+        } else if (MatchesAsNaN(old)) {
+            // NaN equals nothing, itself included: the one value a column is not equal to.
+            lines.push_back(" " + FieldName(field) + " <> " + FieldName(field) + " and");
         } else {
             lines.push_back(" " + FieldName(field) + " = ? and");
             statement.params.push_back(old);
@@ -250,22 +265,26 @@ TResolverStatement TSQLResolver::BuildStatement(const TChangeSet& changes,
 
 void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& change) {
     const std::size_t count = changes.fields.size();
-    // The shape's key: the kind, then per field whether the change gives a new value (1) and
-    // whether the WHERE clause names the old one as null (2).
+    // The shape's key: the kind, then per field whether the change gives a new value (1),
+    // whether the WHERE clause names the old one as null (2) and as NaN (4).
     shapeKey_.resize(1 + count);
     shapeKey_[0] = static_cast<char>('0' + static_cast<int>(change.kind));
-    auto note = [&](std::size_t f, bool given, bool oldNull) {
-        shapeKey_[1 + f] = static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0));
+    auto note = [&](std::size_t f, bool given, bool oldNull, bool oldNaN = false) {
+        shapeKey_[1 + f] =
+            static_cast<char>('0' + (given ? 1 : 0) + (oldNull ? 2 : 0) + (oldNaN ? 4 : 0));
     };
     if (!changes.ReadsRows(change)) {
         oldAt_ = newAt_ = nullptr;
-        for (std::size_t f = 0; f < count; ++f)
+        for (std::size_t f = 0; f < count; ++f) {
+            const bool hasOld = f < change.oldValues.size();
             note(f, f < change.newValues.size() && change.newValues[f].has_value(),
-                 f < change.oldValues.size() &&
-                     MatchesAsNull(changes.fields[f], change.oldValues[f]));
+                 hasOld && MatchesAsNull(changes.fields[f], change.oldValues[f]),
+                 hasOld && MatchesAsNaN(change.oldValues[f]));
+        }
         return;
     }
     const TRowStore& rows = *changes.rows;
+    oldRow_ = change.oldRow;
     if (&change == ahead_) {
         oldAt_ = aheadOld_;
         newAt_ = aheadNew_;
@@ -280,11 +299,16 @@ void TSQLResolver::TakeChange(const TChangeSet& changes, const TChangeRecord& ch
     for (std::size_t f = 0; f < count; ++f) {
         // The row's null flag answers, unless an empty text counts as null too.
         bool isNull = !oldAt_ || rows.NullAt(oldAt_, static_cast<int>(f));
-        if (!isNull && !sqlBased_ && changes.fields[f].DataType == TFieldType::ftString) {
+        bool isNaN = false;
+        const TFieldType type = changes.fields[f].DataType;
+        if (!isNull && !sqlBased_ && type == TFieldType::ftString) {
             rows.ValueAt(oldAt_, static_cast<int>(f), oldValue_);
             isNull = MatchesAsNull(changes.fields[f], oldValue_);
+        } else if (!isNull && (type == TFieldType::ftFloat || type == TFieldType::ftSingle)) {
+            rows.ValueAt(oldAt_, static_cast<int>(f), oldValue_);
+            isNaN = MatchesAsNaN(oldValue_);
         }
-        note(f, given && given[f], isNull);
+        note(f, given && given[f], isNull, isNaN);
     }
 }
 
@@ -297,7 +321,11 @@ void TSQLResolver::ValueInto(const TChangeSet& changes, const TChangeRecord& cha
     const std::size_t f = source.field;
     if (changes.ReadsRows(change)) {
         const unsigned char* row = source.old ? oldAt_ : Given(f) ? newAt_ : nullptr;
-        if (row)
+        const std::string* wire =
+            source.old ? changes.rows->WireText(change.oldRow, static_cast<int>(f)) : nullptr;
+        if (wire)
+            value = TBytes{*wire};
+        else if (row)
             changes.rows->ValueAt(row, static_cast<int>(f), value);
         else
             value = TValue{};
@@ -363,8 +391,14 @@ bool TSQLResolver::WriteParams(const TChangeSet& changes, const StatementShape& 
             written = out.PutTimeStamp(index, raw.date, raw.time);
             break;
         case Storage::Var:
-            // Bytes go with the octets character set: left to the values.
-            written = !shape.params[i].bytes && out.PutText(index, raw.bytes);
+            // Bytes go with the octets character set: left to the values. An old value that
+            // did not read as text goes as the bytes the database gave.
+            if (const std::string* wire = shape.params[i].old && rows.HasWireText()
+                                              ? rows.WireText(oldRow_, static_cast<int>(f))
+                                              : nullptr)
+                written = out.PutWireText(index, *wire);
+            else
+                written = !shape.params[i].bytes && out.PutText(index, raw.bytes);
             break;
         }
         if (!written)

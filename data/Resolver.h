@@ -149,6 +149,8 @@ private:
                      TResolverStatement& statement, std::vector<ParamSource>* layout) const;
     // A change's old value that the WHERE clause names as "is null".
     bool MatchesAsNull(const TFieldDef& field, const TValue& old) const;
+    // A change's old value that no "= ?" finds: NaN, which equals nothing.
+    static bool MatchesAsNaN(const TValue& old);
     // Starts reading what the changes after change c read from the rows, so that it is in the
     // cache by the time they are sent.
     void PrefetchAhead(const TChangeSet& changes, std::size_t c);
@@ -200,6 +202,7 @@ private:
     // Where the rows of the change being sent lie.
     const unsigned char* oldAt_ = nullptr;
     const unsigned char* newAt_ = nullptr;
+    TRowId oldRow_ = kNoRow;
     // Where each value of those rows lies, once WriteParams has walked them: the old row's
     // fields, then the new row's.
     std::vector<const unsigned char*> places_;

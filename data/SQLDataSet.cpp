@@ -55,6 +55,8 @@ bool FieldDefFromColumn(const TDrvColumnDesc& column, TFieldDef& def) {
     def.Name = column.name;
     def.Origin = column.field;
     def.Precision = column.precision;
+    def.CharSet = column.charSet;
+    def.ColumnCharSet = column.columnCharSet;
     switch (column.type) {
     case TDrvDataType::AnsiString:
     case TDrvDataType::WideString:
@@ -63,6 +65,8 @@ bool FieldDefFromColumn(const TDrvColumnDesc& column, TFieldDef& def) {
         def.DataType = column.type == TDrvDataType::AnsiString ? TFieldType::ftString
                                                                : TFieldType::ftWideString;
         def.Size = column.precision != 0 ? column.precision : column.size;
+        def.MaxBytes = column.size;
+        def.PadTo = column.padTo;
         break;
     case TDrvDataType::Int16:
         def.DataType = TFieldType::ftSmallint;
@@ -376,7 +380,10 @@ void TSQLDataSet::PlanRowCopy() {
         Storage storage = TRowStore::StorageFor(def.DataType);
         CopyStep step{CopyOp::Varying, raw.offset, raw.nullOffset, raw.length};
         std::size_t bytes = 3 + raw.length; // a length of up to 21 bits takes 3 bytes
-        bool varying = raw.kind == Kind::Varying && storage == Storage::Var &&
+        // Text is copied as it comes only when it is UTF-8 that the database has checked;
+        // any other goes through the reader, which reads it by its character set.
+        bool varying = raw.kind == Kind::Varying && raw.verbatim &&
+                       def.ColumnCharSet == def.CharSet && storage == Storage::Var &&
                        !IsBlobType(def.DataType) && raw.length < (1u << 21);
         if (!varying) {
             auto fits = [&](Needs needs) {
@@ -502,8 +509,6 @@ void TSQLDataSet::WriteCurrentRow(TRowStore::Builder& row) {
         case TFieldType::ftTimeStamp:
             row.TimeStamp(reader.GetTimeStamp(column));
             break;
-        case TFieldType::ftMemo:
-        case TFieldType::ftWideMemo:
         case TFieldType::ftBlob:
             if (MaxBlobSize == 0) {
                 row.Text({});
@@ -512,12 +517,29 @@ void TSQLDataSet::WriteCurrentRow(TRowStore::Builder& row) {
                 row.EndText();
             }
             break;
+        case TFieldType::ftMemo:
+        case TFieldType::ftWideMemo:
+            if (MaxBlobSize == 0)
+                row.Text({});
+            else
+                WriteText(row, column);
+            break;
         default:
-            row.Text(reader.GetBytes(column));
+            if (IsTextType(fieldDefs_[f].DataType))
+                WriteText(row, column);
+            else
+                row.Text(reader.GetBytes(column));
             break;
         }
     }
     row.Finish();
+}
+
+void TSQLDataSet::WriteText(TRowStore::Builder& row, int column) {
+    if (rows_->Reader().GetText(column, text_, &wire_))
+        row.Text(text_);
+    else
+        row.UnreadText(text_, wire_);
 }
 
 TDataSet::TRecordPos TSQLDataSet::InternalPost(TRecordPos, bool, bool) {

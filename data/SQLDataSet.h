@@ -72,6 +72,8 @@ private:
     // Plans, once per cursor, how each field goes from the fetch buffer into a stored row.
     void PlanRowCopy();
     void CopyCurrentRow(TRowStore::Builder& row);
+    // Writes a text column's value, read by its character set, into the row.
+    void WriteText(TRowStore::Builder& row, int column);
     std::string QuotedTableName() const;
 
     TSQLConnection* connection_ = nullptr;
@@ -104,6 +106,7 @@ private:
     std::vector<CopyStep> copyPlan_;
     std::size_t copyRowBytes_ = 0; // the most value bytes a copied row can take
     std::vector<std::string> keyFields_;
+    std::string text_, wire_; // a text value being written, their buffers reused
     std::int64_t rowNumber_ = -1;
     bool onRow_ = false;
     bool started_ = false;

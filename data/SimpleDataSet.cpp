@@ -1,5 +1,7 @@
 #include "SimpleDataSet.h"
 
+#include "CharacterSets.h"
+
 #include "Errors.h"
 #include "ParamList.h"
 #include "ScopeExit.h"
@@ -276,6 +278,17 @@ std::string TSimpleDataSet::WindowRecordRefusal(int windowRow) const {
         return {};
     const TChange* change = engine_.ChangeAt(static_cast<int>(pos));
     return change ? change->refusal : std::string();
+}
+
+std::string TSimpleDataSet::FieldNotEditable(const TField& field) const {
+    TRecordPos pos;
+    if (!Active() || !CurrentPos(pos) || pos < 0 || pos >= engine_.ViewCount() ||
+        !engine_.WireText(static_cast<int>(pos), field.Index()))
+        return {};
+    const TCharSet* set = CharSetById(field.Def().CharSet);
+    return "項目 '" + field.DisplayName() + "' の値は文字セット " +
+           std::string(set ? set->name : "UTF8") +
+           " の文字として読めないため、変更できません (データベースの値はそのまま残ります)";
 }
 
 TDataSet::TRecordPos TSimpleDataSet::InternalPost(TRecordPos current, bool inserting, bool append) {

@@ -1,5 +1,7 @@
 #include "TableEngine.h"
 
+#include "CharacterSets.h"
+
 #include "Unaligned.h"
 
 #include <algorithm>
@@ -191,6 +193,30 @@ void CheckDateTime(const TFieldDef& def, const TValue& value) {
                                                  "' に適した値ではありません");
 }
 
+// Refuses text that the column's character set, or the one it travels in, cannot hold, or that
+// takes more bytes there than the column has.
+void CheckText(const TFieldDef& def, const TValue& value) {
+    const auto* text = std::get_if<std::string>(&value);
+    if (!text || !IsTextType(def.DataType))
+        return;
+    std::string bytes;
+    for (int id : {def.ColumnCharSet, def.CharSet}) {
+        const TCharSet* set = CharSetById(id);
+        if (!set || id == kCharSetNone || id == kCharSetOctets)
+            continue;
+        char32_t refused = 0;
+        if (!EncodeText(*set, *text, bytes, refused))
+            throw ETableEngineError(kOutOfRange, "項目 '" + def.Name + "' に書き込めません: " +
+                                                     RefusedCharacterText(refused, *set));
+        if (id == def.CharSet && def.MaxBytes > 0 &&
+            bytes.size() > static_cast<std::size_t>(def.MaxBytes))
+            throw ETableEngineError(
+                kOutOfRange, "項目 '" + def.Name + "' の値が長すぎます: 文字セット " +
+                                 std::string(set->name) + " で " + std::to_string(bytes.size()) +
+                                 " バイト、最大 " + std::to_string(def.MaxBytes) + " バイトです");
+    }
+}
+
 } // namespace
 
 void RaiseDecimalOutOfRange(const TFieldDef& def, const std::string& valueText) {
@@ -250,8 +276,9 @@ TRowStore::TRowStore(TRowStore&& other) noexcept
       chunks_(std::move(other.chunks_)), chunkSizes_(std::move(other.chunkSizes_)),
       chunkUsed_(std::exchange(other.chunkUsed_, 0)),
       chunkCapacity_(std::exchange(other.chunkCapacity_, 0)), groups_(std::move(other.groups_)),
-      irregular_(std::move(other.irregular_)), lastChunk_(std::exchange(other.lastChunk_, 0)),
-      rowCount_(std::exchange(other.rowCount_, 0)) {}
+      irregular_(std::move(other.irregular_)), wire_(std::move(other.wire_)),
+      lastChunk_(std::exchange(other.lastChunk_, 0)), rowCount_(std::exchange(other.rowCount_, 0)) {
+}
 
 TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
     defs_ = std::move(other.defs_);
@@ -262,6 +289,8 @@ TRowStore& TRowStore::operator=(TRowStore&& other) noexcept {
     chunkCapacity_ = std::exchange(other.chunkCapacity_, 0);
     groups_ = std::move(other.groups_);
     irregular_ = std::move(other.irregular_);
+    wire_ = std::move(other.wire_);
+    other.wire_.clear();
     lastChunk_ = std::exchange(other.lastChunk_, 0);
     rowCount_ = std::exchange(other.rowCount_, 0);
     return *this;
@@ -274,8 +303,21 @@ void TRowStore::Clear() {
     groups_.clear();
     groups_.shrink_to_fit();
     irregular_.clear();
+    wire_.clear();
     lastChunk_ = 0;
     rowCount_ = 0;
+}
+
+const std::string* TRowStore::WireText(TRowId row, int field) const {
+    if (wire_.empty())
+        return nullptr;
+    auto it = wire_.find(WireKey(row, field));
+    return it == wire_.end() ? nullptr : &it->second;
+}
+
+void TRowStore::CopyWireText(TRowId from, TRowId to, int field) {
+    if (const std::string* bytes = WireText(from, field))
+        wire_[WireKey(to, field)] = *bytes;
 }
 
 std::size_t TRowStore::BytesUsed() const noexcept {
@@ -285,6 +327,8 @@ std::size_t TRowStore::BytesUsed() const noexcept {
         irregular_.size() * (sizeof(std::pair<const TRowId, IrregularRow>) + 3 * sizeof(void*));
     for (std::size_t size : chunkSizes_)
         bytes += size;
+    for (const auto& [key, wire] : wire_)
+        bytes += sizeof(key) + sizeof(wire) + wire.capacity() + 3 * sizeof(void*);
     return bytes;
 }
 
@@ -671,6 +715,12 @@ void TRowStore::Builder::Text(std::string_view bytes) {
     Next();
 }
 
+void TRowStore::Builder::UnreadText(std::string_view shown, std::string_view wire) {
+    // Rows are appended in order: the row being built gets the next id.
+    store_.wire_[WireKey(static_cast<TRowId>(store_.rowCount_), field_)] = std::string(wire);
+    Text(shown);
+}
+
 std::string& TRowStore::Builder::BeginText() {
     text_.clear();
     return text_;
@@ -989,6 +1039,14 @@ int TTableEngine::RefusedCount() const noexcept {
 
 TValue TTableEngine::CheckValue(int field, const TValue& value) const {
     const TFieldDef& def = Defs().at(static_cast<std::size_t>(field));
+    // A CHAR value is held padded with blanks, as the database holds it.
+    if (const auto* text = std::get_if<std::string>(&value); text && def.PadTo > 0) {
+        std::size_t characters = 0;
+        for (unsigned char c : *text)
+            characters += (c & 0xC0) != 0x80;
+        if (characters < static_cast<std::size_t>(def.PadTo))
+            return CheckValue(field, *text + std::string(def.PadTo - characters, ' '));
+    }
     auto outOfRange = [&](double v, double low, double high) {
         throw ETableEngineError(kOutOfRange, FormatG(v) + " は項目 '" + def.Name +
                                                  "' に適した値ではありません。" + FormatG(low) +
@@ -1005,6 +1063,7 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
     }
     CheckDateTime(def, value);
     CheckFloat(def, value);
+    CheckText(def, value);
     // Building a scratch row converts the value or refuses it.
     TRowStore scratch(std::vector<TFieldDef>{def});
     TRowStore::Builder builder(scratch);
@@ -1051,6 +1110,9 @@ void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
     if (!any)
         return;
     TRowId row = store_.Append(values);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!changed[i])
+            store_.CopyWireText(current, row, static_cast<int>(i));
     SetRowAt(position, row);
     const std::uint32_t* logged = changeOfRow_.Find(current);
     if (!logged) {
@@ -1145,7 +1207,12 @@ void TTableEngine::TakeRowValues(
             values[i] = i < given.size() && given[i] ? *given[i] : store_.Value(id, f);
         }
         try {
-            SetRowAt(position, store_.Append(values));
+            TRowId row = store_.Append(values);
+            for (int f = 0; f < fieldCount; ++f)
+                if (!(static_cast<std::size_t>(f) < given.size() &&
+                      given[static_cast<std::size_t>(f)]))
+                    store_.CopyWireText(id, row, f);
+            SetRowAt(position, row);
         } catch (const ETableEngineError&) {
             // Values that do not fit the fields: the row keeps what it holds.
         }

@@ -124,6 +124,8 @@ public:
         void Boolean(bool value);
         void Bcd(TBcd value);
         void Text(std::string_view bytes);
+        // A text value that did not read as text: shown as `shown`, held as `wire` (WireText).
+        void UnreadText(std::string_view shown, std::string_view wire);
         // Appends text of unknown length straight into the row: returns the buffer to append to;
         // call EndText() afterwards.
         std::string& BeginText();
@@ -156,6 +158,15 @@ public:
     };
 
     TRowId Append(const std::vector<TValue>& values);
+
+    // A text value that did not read as text of its character set is held as the text shown for
+    // it (U+FFFD for the bytes that are not characters) and, here, its bytes exactly as the
+    // database gave them: the value can then be named to the database again, never written
+    // from the text shown. Null for any other value.
+    const std::string* WireText(TRowId row, int field) const;
+    bool HasWireText() const noexcept { return !wire_.empty(); }
+    // Gives `to` the bytes that `from` holds for the field, when it holds any.
+    void CopyWireText(TRowId from, TRowId to, int field);
     // Bytes held: the rows, their locators and the chunk slack.
     std::size_t BytesUsed() const noexcept;
     void Clear();
@@ -192,6 +203,11 @@ private:
     };
     std::vector<std::unique_ptr<RowGroup[]>> groups_;
     std::unordered_map<TRowId, IrregularRow> irregular_;
+    // The bytes of values that did not read as text, by row and field (WireKey).
+    std::unordered_map<std::uint64_t, std::string> wire_;
+    static std::uint64_t WireKey(TRowId row, int field) noexcept {
+        return (std::uint64_t(row) << 32) | std::uint32_t(field);
+    }
     std::size_t lastChunk_ = 0; // the chunk of the last row appended
     std::size_t rowCount_ = 0;
 };
@@ -299,6 +315,10 @@ public:
     int RefusedCount() const noexcept;
     const std::vector<TChange>& Changes() const noexcept { return changes_; }
     TValue RowValue(TRowId row, int field) const { return store_.Value(row, field); }
+    // The bytes of the value at the position that did not read as text; null for any other.
+    const std::string* WireText(int position, int field) const {
+        return store_.WireText(RowAt(position), field);
+    }
     const TRowStore& Rows() const noexcept { return store_; }
     // Accepts every change: the new values become the base rows and the log is emptied.
     void AcceptAll();

@@ -74,6 +74,11 @@ TEST_F(DrivePathMapping, MatchesExistingEntriesWithoutRegardToCase) {
         {"C:\\Data\\x.fdb", "/c/Data/x.fdb"},
         {"c:\\データ\\X.FDB", "/c/データ/X.FDB"},
         {"D:\\Data\\x.fdb", "/d/Data/x.fdb"}, // a drive without a folder
+        // "." and ".." stay within the drive, as on Windows.
+        {"C:\\..\\x.fdb", "/c/x.fdb"},
+        {"C:\\a\\..\\..\\x.fdb", "/c/x.fdb"},
+        {"c:/../../DOCUMENT/./connection.ini", "/c/DOCUMENT/Connection.ini"},
+        {"C:\\document\\..\\Data\\.\\x.fdb", "/c/Data/x.fdb"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
