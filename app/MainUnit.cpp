@@ -331,6 +331,9 @@ void TMainForm::ShowPending(TSimpleDataSet& view) {
         text = QStringLiteral("未送信 %1件").arg(pending);
         if (int refused = view.RefusedCount(); refused > 0)
             text += QStringLiteral("（うち拒否 %1件）").arg(refused);
+        // The link went while the commit was on its way: the next click reads the rows first.
+        if (int unconfirmed = view.UnconfirmedCount(); unconfirmed > 0)
+            text += QStringLiteral("（うち確認待ち %1件）").arg(unconfirmed);
     }
     status->SetPending(text);
 }

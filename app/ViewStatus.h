@@ -13,7 +13,8 @@ public:
 
     // "12 / 1,000,013": the current record and the record count; empty for a closed view.
     void SetPosition(const QString& text);
-    // "未送信 3件" and, when the last apply refused some, "（うち拒否 1件）".
+    // "未送信 3件" and, when the last apply refused some, "（うち拒否 1件）"; when its commit answer
+    // was lost, how many await confirmation.
     void SetPending(const QString& text);
     const QString& Position() const noexcept { return position_; }
     const QString& Pending() const noexcept { return pending_; }

@@ -10,6 +10,7 @@
 #include "PaintBench.h"
 #endif
 #include "OpenBench.h"
+#include "SettleBench.h"
 
 #include <Errors.h>
 
@@ -54,6 +55,12 @@ constexpr const char* kClickUsage =
     "      Clicks Next on a record navigator (offscreen) over a keywords view of N rows, the\n"
     "      window's apply step included: with nothing pending, and after one edited cell;\n"
     "      beside the same single-row update and commit through the client library.\n";
+constexpr const char* kSettleUsage =
+    "settle [--changes N]\n"
+    "      Against a private Firebird server on loopback (scripts/test-server.sh), applies N\n"
+    "      changes (default 3000: modifications, deletions and insertions alike) through a\n"
+    "      relay that drops the answer to the commit, then times the click that settles them\n"
+    "      from the rows; medians of three rounds (apply_s, settle_s, settle_ratio).\n";
 constexpr const char* kPaintUsage =
     "paint [--database PATH] [--rows N]\n"
     "      Opens the keywords view of the program's window (offscreen) on N rows while the\n"
@@ -65,6 +72,7 @@ constexpr const char* kPaintUsage =
 const CommandEntry kCommands[] = {
     {"open", sorvanto::bench::RunOpenBench, kOpenUsage},
     {"apply", sorvanto::bench::RunApplyBench, kApplyUsage},
+    {"settle", sorvanto::bench::RunSettleBench, kSettleUsage},
 #ifdef SORVANTO_BENCH_HAS_WIDGETS
     {"grid", nullptr, kGridUsage},
     {"click", nullptr, kClickUsage},

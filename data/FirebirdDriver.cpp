@@ -105,6 +105,7 @@ struct AttachmentState {
     bool wideText = false;
     // The attachment's character set (ServerCharSet); null for none or NONE.
     const TCharSet* charSet = nullptr;
+    std::int64_t id = 0; // its number in the database, once asked
     bool trimChar = false;
     bool waitOnLocks = true;
     bool commitRetain = false;
@@ -560,6 +561,30 @@ void TDrvTransaction::Commit() {
             tra->commit(s.owner->status->get());
             s.transaction.Take();
         }
+    });
+}
+
+namespace {
+// The number an info call answers for its one item: the item, a 2-byte length, the value.
+std::int64_t InfoNumber(const unsigned char* answer, unsigned char item) {
+    if (answer[0] != item)
+        return 0;
+    const int length = answer[1] | (answer[2] << 8);
+    std::int64_t value = 0;
+    for (int i = length - 1; i >= 0 && i < 8; --i)
+        value = (value << 8) | answer[3 + i];
+    return value;
+}
+} // namespace
+
+std::int64_t TDrvTransaction::Id() {
+    TransactionState& s = *impl_->state;
+    Firebird::ITransaction* tra = s.Live();
+    return CallClient(s.owner->util(), [&] {
+        const unsigned char items[] = {isc_info_tra_id};
+        unsigned char answer[32] = {};
+        tra->getInfo(s.owner->status->get(), sizeof items, items, sizeof answer, answer);
+        return InfoNumber(answer, isc_info_tra_id);
     });
 }
 
@@ -1427,6 +1452,20 @@ int TDrvConnection::Dialect() const noexcept {
 }
 bool TDrvConnection::WideText() const noexcept {
     return state_->wideText;
+}
+
+std::int64_t TDrvConnection::AttachmentId() {
+    AttachmentState& a = *state_;
+    if (!a.attachment)
+        RaiseClosed();
+    if (a.id == 0)
+        a.id = CallClient(a.util(), [&] {
+            const unsigned char items[] = {isc_info_attachment_id};
+            unsigned char answer[32] = {};
+            a.attachment->getInfo(a.status->get(), sizeof items, items, sizeof answer, answer);
+            return InfoNumber(answer, isc_info_attachment_id);
+        });
+    return a.id;
 }
 
 std::string TDrvConnection::GetVendorProperty(std::string_view name) const {

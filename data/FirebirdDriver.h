@@ -92,6 +92,8 @@ public:
     void Commit();
     void Rollback();
     bool Active() const noexcept;
+    // The transaction's number in the database (MON$TRANSACTIONS names it so).
+    std::int64_t Id();
 
 private:
     friend class TDrvConnection;
@@ -286,6 +288,8 @@ public:
     std::string GetVendorProperty(std::string_view name) const;
     // True when text arrives as wide text (the attachment has a character set).
     bool WideText() const noexcept;
+    // The attachment's number in the database (MON$ATTACHMENTS names it so).
+    std::int64_t AttachmentId();
 
 private:
     TDrvConnection() = default;

@@ -3,8 +3,11 @@
 #include "Errors.h"
 #include "ParamList.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <thread>
 
 namespace sorvanto {
 
@@ -47,6 +50,19 @@ constexpr const char* kManyRows = "更新作業は複数のレコードに影響
 constexpr const char* kRowNotFound =
     "レコードが見つからないか、または他のユーザーによって変更されました。";
 constexpr const char* kNotDatabaseError = "SQL エラー：マップの失敗";
+constexpr const char* kUnconfirmable =
+    "通信が途切れたため送信の結果を確かめられませんでした。データベースの行は送った値とも元の値とも"
+    "違っています";
+constexpr const char* kStillRunning =
+    "前回の送信の結果がまだ決まっていません (サーバーで処理が続いています)。しばらくしてから"
+    "もう一度送信してください";
+
+// Keys read in one statement: few enough for a statement of reasonable length, many enough
+// that a run of thousands of rows costs a few dozen round trips, not thousands.
+constexpr std::size_t kReadBatch = 100;
+
+// How long the next apply waits for the transaction of a lost commit to end on the server.
+constexpr auto kLostCommitWait = std::chrono::seconds(10);
 
 // The alias of the table in the statements: none in this system.
 const std::string kAlias;
@@ -518,30 +534,106 @@ TResolverStatement TSQLResolver::CurrentValuesStatement(const TChangeSet& change
     return statement;
 }
 
-std::vector<std::optional<TValue>> TSQLResolver::ReadCurrentValues(const TChangeSet& changes,
-                                                                   const TChangeRecord& change) {
-    std::vector<std::optional<TValue>> current(changes.fields.size());
-    if (change.kind == TUpdateKind::ukInsert)
-        return current;
-    try {
-        TResolverStatement statement = CurrentValuesStatement(changes, change);
-        std::unique_ptr<TSQLResultSet> rows;
-        connection_.Execute(statement.text, statement.params, &rows);
-        if (!rows || !rows->Next())
-            return current;
-        TDrvReader& reader = rows->Reader();
-        int column = 0;
-        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
-            if (!EligibleForWhere(changes.fields[i], TUpdateMode::upWhereAll, false))
-                continue;
-            TValue value = reader.GetValue(column++);
-            if (!(value == change.oldValues[i]))
-                current[i] = std::move(value);
+std::vector<std::size_t> TSQLResolver::KeyFields(const std::vector<TFieldDef>& fields) {
+    std::vector<std::size_t> keys;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (EligibleForWhere(fields[i], TUpdateMode::upWhereKeyOnly, false))
+            keys.push_back(i);
+    return keys;
+}
+
+std::vector<TKeyedRow> TSQLResolver::ReadRows(const std::vector<TFieldDef>& fields,
+                                              const std::vector<std::vector<TValue>>& keys) {
+    std::vector<TKeyedRow> rows(keys.size());
+    const std::vector<std::size_t> keyFields = KeyFields(fields);
+    if (keyFields.empty() || keys.empty())
+        return rows;
+    std::vector<std::size_t> read;
+    std::string head = "select\r\n";
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (EligibleForWhere(fields[i], TUpdateMode::upWhereAll, false)) {
+            read.push_back(i);
+            head += " " + FieldName(fields[i]) + ",\r\n";
         }
-    } catch (...) {
-        // The current values are a courtesy: a row that cannot be read leaves them empty.
+    if (read.empty())
+        return rows;
+    head.erase(head.size() - 3, 1); // the last comma
+    head += " from " + quotedTable_ + " " + kAlias + "\r\nwhere\r\n";
+    // Where each key field lies among the fields read.
+    std::vector<std::size_t> keyColumn;
+    for (std::size_t k : keyFields)
+        keyColumn.push_back(
+            static_cast<std::size_t>(std::find(read.begin(), read.end(), k) - read.begin()));
+    for (std::size_t first = 0; first < keys.size(); first += kReadBatch) {
+        const std::size_t last = std::min(keys.size(), first + kReadBatch);
+        std::string text = head;
+        std::vector<TValue> params;
+        for (std::size_t k = first; k < last; ++k) {
+            text += k == first ? " (" : " or (";
+            for (std::size_t j = 0; j < keyFields.size(); ++j) {
+                const TValue& value = keys[k][j];
+                text += (j ? " and " : "") + FieldName(fields[keyFields[j]]);
+                if (IsNull(value)) {
+                    text += " is null";
+                } else {
+                    text += " = ?";
+                    params.push_back(value);
+                }
+            }
+            text += ")\r\n";
+        }
+        std::unique_ptr<TSQLResultSet> result;
+        connection_.Execute(text, params, &result);
+        while (result && result->Next()) {
+            TDrvReader& reader = result->Reader();
+            std::vector<std::optional<TValue>> values(fields.size());
+            for (std::size_t c = 0; c < read.size(); ++c)
+                values[read[c]] = reader.GetValue(static_cast<int>(c));
+            for (std::size_t k = first; k < last; ++k) {
+                bool same = true;
+                for (std::size_t j = 0; j < keyFields.size() && same; ++j)
+                    same = values[keyFields[j]] && *values[keyFields[j]] == keys[k][j];
+                if (same)
+                    rows[k] = values;
+            }
+        }
     }
-    return current;
+    return rows;
+}
+
+void TSQLResolver::ReadCurrentValues(const TChangeSet& changes,
+                                     std::vector<TUpdateErrorRecord>& errors) {
+    const std::vector<std::size_t> keyFields = KeyFields(changes.fields);
+    std::vector<std::vector<TValue>> keys;
+    std::vector<std::pair<TUpdateErrorRecord*, TChangeRecord>> wanted;
+    for (TUpdateErrorRecord& error : errors) {
+        const TChangeRecord& change = changes.records[static_cast<std::size_t>(error.recordNumber)];
+        error.currentValues.assign(changes.fields.size(), std::nullopt);
+        if (change.kind == TUpdateKind::ukInsert)
+            continue; // no row before
+
+        TChangeRecord values = changes.WithValues(change);
+        std::vector<TValue> key;
+        for (std::size_t k : keyFields)
+            key.push_back(values.oldValues[k]);
+        keys.push_back(std::move(key));
+        wanted.emplace_back(&error, std::move(values));
+    }
+    std::vector<TKeyedRow> rows;
+    try {
+        rows = ReadRows(changes.fields, keys);
+    } catch (...) {
+        // The current values are a courtesy: rows that cannot be read leave them empty.
+        return;
+    }
+    for (std::size_t w = 0; w < wanted.size(); ++w) {
+        if (!rows[w])
+            continue;
+        auto& [error, change] = wanted[w];
+        for (std::size_t i = 0; i < changes.fields.size(); ++i)
+            if ((*rows[w])[i] && !(*(*rows[w])[i] == change.oldValues[i]))
+                error->currentValues[i] = (*rows[w])[i];
+    }
 }
 
 std::optional<TTableOwnValues> TSQLResolver::ReadOwnValues() {
@@ -580,77 +672,195 @@ std::optional<TTableOwnValues> TSQLResolver::ReadOwnValues() {
 void TSQLResolver::ReadBackApplied(const TChangeSet& changes,
                                    const std::vector<const TChangeRecord*>& applied,
                                    bool insertsOrModifies) {
-    bool keyed = false;
-    for (const TFieldDef& field : changes.fields)
-        keyed = keyed || EligibleForWhere(field, TUpdateMode::upWhereKeyOnly, false);
-    if (!keyed || !insertsOrModifies)
+    const std::vector<std::size_t> keyFields = KeyFields(changes.fields);
+    if (keyFields.empty() || !insertsOrModifies)
         return;
     // Only a table that writes values of its own can hold other values than the ones sent.
     std::optional<TTableOwnValues> own = ownValues_ ? *ownValues_ : std::nullopt;
     if (!own) {
         own = ReadOwnValues();
+        if (!own && !connection_.Connected()) {
+            // The link went after the commit: the rows are read at the next apply.
+            for (const TChangeRecord* change : applied)
+                if (change->kind != TUpdateKind::ukDelete)
+                    notReadBack_.push_back(change->recordNumber);
+            return;
+        }
         if (!own)
             return; // without the table's description the rows keep the values sent
         if (ownValues_)
             *ownValues_ = own;
     }
-    bool modifiesFilled = own->onModify;
-    bool insertsFilled = own->onInsert;
-    if (!modifiesFilled && !insertsFilled)
-        return;
+    // The rows as sent: their old values with the new ones over them, found by their key.
+    std::vector<int> wanted;
+    std::vector<std::vector<TValue>> keys;
     for (const TChangeRecord* change : applied) {
-        if (!(change->kind == TUpdateKind::ukModify && modifiesFilled) &&
-            !(change->kind == TUpdateKind::ukInsert && insertsFilled))
+        if (!(change->kind == TUpdateKind::ukModify && own->onModify) &&
+            !(change->kind == TUpdateKind::ukInsert && own->onInsert))
             continue;
-        // The row as sent: its old values with the new ones over them; found by its key.
         TChangeRecord sent = changes.WithValues(*change);
-        bool keyKnown = true;
-        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
-            if (i < sent.newValues.size() && sent.newValues[i])
-                sent.oldValues[i] = *sent.newValues[i];
-            if (EligibleForWhere(changes.fields[i], TUpdateMode::upWhereKeyOnly, false) &&
-                IsNull(sent.oldValues[i]))
-                keyKnown = false;
+        std::vector<TValue> key;
+        for (std::size_t k : keyFields) {
+            if (k < sent.newValues.size() && sent.newValues[k])
+                sent.oldValues[k] = *sent.newValues[k];
+            key.push_back(sent.oldValues[k]);
         }
-        if (!keyKnown)
+        if (std::any_of(key.begin(), key.end(), [](const TValue& v) { return IsNull(v); }))
             continue;
+        wanted.push_back(change->recordNumber);
+        keys.push_back(std::move(key));
+    }
+    for (std::size_t first = 0; first < keys.size(); first += kReadBatch) {
+        const std::size_t last = std::min(keys.size(), first + kReadBatch);
+        std::vector<TKeyedRow> rows;
         try {
-            TResolverStatement statement = CurrentValuesStatement(changes, sent);
-            std::unique_ptr<TSQLResultSet> rows;
-            connection_.Execute(statement.text, statement.params, &rows);
-            if (!rows || !rows->Next())
-                continue;
-            TDrvReader& reader = rows->Reader();
-            TReadBackRow row{change->recordNumber, {}};
-            row.values.resize(changes.fields.size());
-            int column = 0;
-            for (std::size_t i = 0; i < changes.fields.size(); ++i)
-                if (EligibleForWhere(changes.fields[i], TUpdateMode::upWhereAll, false))
-                    row.values[i] = reader.GetValue(column++);
-            readBack_.push_back(std::move(row));
+            rows = ReadRows(changes.fields, {keys.begin() + static_cast<std::ptrdiff_t>(first),
+                                             keys.begin() + static_cast<std::ptrdiff_t>(last)});
+        } catch (const TDriverError& error) {
+            if (IsConnectionLostError(error.ErrorCode()) || !connection_.Connected()) {
+                // The commit stands; the rows not read yet are read at the next apply.
+                notReadBack_.assign(wanted.begin() + static_cast<std::ptrdiff_t>(first),
+                                    wanted.end());
+                return;
+            }
+            continue; // rows that cannot be read back keep the values sent
         } catch (...) {
-            // A row that cannot be read back keeps the values sent.
+            continue;
         }
+        for (std::size_t k = first; k < last; ++k)
+            if (rows[k - first])
+                readBack_.push_back({wanted[k], std::move(*rows[k - first])});
     }
 }
 
-std::optional<std::vector<TUpdateErrorRecord>>
-TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount) {
+void TSQLResolver::WaitForLostCommit(const TLostCommit& lost) {
+    if (lost.transactionId == 0)
+        return;
+    auto running = [&] {
+        std::unique_ptr<TSQLResultSet> rows;
+        connection_.Execute("select count(*) from MON$TRANSACTIONS where MON$TRANSACTION_ID = ?",
+                            {TValue(lost.transactionId)}, &rows);
+        return rows && rows->Next() && rows->Reader().GetInt64(0) > 0;
+    };
+    try {
+        if (!running())
+            return;
+        // The server has not seen the link go: cut its attachment off, so that the transaction
+        // ends (a commit under way finishes first).
+        connection_.Execute("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID = ?",
+                            {TValue(lost.attachmentId)});
+    } catch (const TDriverError& error) {
+        if (IsConnectionLostError(error.ErrorCode()))
+            throw;
+        return; // the monitoring tables cannot be read: the rows must tell
+    }
+    const auto until = std::chrono::steady_clock::now() + kLostCommitWait;
+    while (running()) {
+        if (std::chrono::steady_clock::now() >= until)
+            throw EDatabaseError(kStillRunning);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+std::unordered_map<int, TSQLResolver::SettledChange> TSQLResolver::Settle(const TChangeSet& changes,
+                                                                          const TLostCommit* lost) {
+    std::unordered_map<int, SettledChange> settled;
+    std::vector<TChangeRecord> unconfirmed;
+    for (const TChangeRecord& change : changes.records)
+        if (change.unconfirmed)
+            unconfirmed.push_back(changes.WithValues(change));
+    if (unconfirmed.empty())
+        return settled;
+    if (lost)
+        WaitForLostCommit(*lost);
+    const std::vector<std::size_t> keyFields = KeyFields(changes.fields);
+    // Each change is looked for by its key as it was before and as it was sent.
+    std::vector<std::vector<TValue>> keys;
+    for (TChangeRecord& change : unconfirmed) {
+        std::vector<TValue> before, after;
+        for (std::size_t k : keyFields) {
+            before.push_back(k < change.oldValues.size() ? change.oldValues[k] : TValue());
+            const bool given = k < change.newValues.size() && change.newValues[k].has_value();
+            after.push_back(given ? *change.newValues[k] : before.back());
+        }
+        keys.push_back(std::move(before));
+        keys.push_back(std::move(after));
+    }
+    const std::vector<TKeyedRow> rows = ReadRows(changes.fields, keys);
+    auto holds = [&](const TKeyedRow& row, const TChangeRecord& change, bool sent) {
+        if (!row)
+            return false;
+        for (std::size_t i = 0; i < changes.fields.size(); ++i) {
+            if (!(*row)[i])
+                continue; // not read (a blob)
+            const bool given = i < change.newValues.size() && change.newValues[i].has_value();
+            if (sent && !given)
+                continue; // the new row says nothing of a field the change did not give
+            const TValue& expected = sent && given ? *change.newValues[i] : change.oldValues[i];
+            const TValue& found = *(*row)[i];
+            const bool bothNaN = MatchesAsNaN(expected) && MatchesAsNaN(found);
+            if (!(found == expected) && !bothNaN)
+                return false;
+        }
+        return true;
+    };
+    for (std::size_t c = 0; c < unconfirmed.size(); ++c) {
+        const TChangeRecord& change = unconfirmed[c];
+        const TKeyedRow& before = rows[2 * c];
+        const TKeyedRow& after = rows[2 * c + 1];
+        SettledChange result;
+        if (keyFields.empty()) {
+            result.outcome = Settled::Unconfirmable; // no key to find the row by
+        } else if (change.kind == TUpdateKind::ukInsert) {
+            result.outcome = !after                       ? Settled::NotEffective
+                             : holds(after, change, true) ? Settled::Effective
+                                                          : Settled::Unconfirmable;
+        } else if (change.kind == TUpdateKind::ukModify) {
+            result.outcome = holds(after, change, true)     ? Settled::Effective
+                             : holds(before, change, false) ? Settled::NotEffective
+                                                            : Settled::Unconfirmable;
+        } else {
+            result.outcome = !before                        ? Settled::Effective
+                             : holds(before, change, false) ? Settled::NotEffective
+                                                            : Settled::Unconfirmable;
+        }
+        const TKeyedRow& row = after ? after : before;
+        if (row)
+            result.values = *row;
+        settled.emplace(change.recordNumber, std::move(result));
+    }
+    return settled;
+}
+
+std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChangeSet& changes,
+                                                                     int maxErrors, int& errorCount,
+                                                                     const TLostCommit* lost) {
     bool started = false;
     errorCount = 0;
     triedCount_ = 0;
     readBack_.clear();
+    unconfirmed_.clear();
+    lostCommit_.reset();
+    notReadBack_.clear();
     // The table information and the fields may differ from the last apply's.
     shapes_.clear();
     lastShape_ = nullptr;
     ahead_ = nullptr;
     places_.assign(2 * changes.fields.size(), nullptr);
     std::vector<TUpdateErrorRecord> errors;
+    // Errors whose current values are still to be read: read in batches, not one by one.
+    std::size_t valuesRead = 0;
+    auto readCurrentValues = [&] {
+        std::vector<TUpdateErrorRecord> unread(
+            errors.begin() + static_cast<std::ptrdiff_t>(valuesRead), errors.end());
+        ReadCurrentValues(changes, unread);
+        std::move(unread.begin(), unread.end(),
+                  errors.begin() + static_cast<std::ptrdiff_t>(valuesRead));
+        valuesRead = errors.size();
+    };
     auto fail = [&](const TChangeRecord& change, const std::string& message, int& limit) {
         TResolverResponse response =
             errorCount >= limit ? TResolverResponse::rrAbort : TResolverResponse::rrSkip;
-        std::vector<std::optional<TValue>> current =
-            ReadCurrentValues(changes, changes.WithValues(change));
         ++errorCount;
         if (errorCount > limit)
             response = TResolverResponse::rrAbort;
@@ -665,13 +875,34 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
         record->recordNumber = change.recordNumber;
         record->response = static_cast<int>(response) + 1;
         record->message = message;
-        record->currentValues = std::move(current);
     };
     try {
-        if (!connection_.InTransaction()) {
-            started = true;
-            connection_.BeginTransaction();
+        // The changes of a lost commit are settled first, on a new attachment when the old
+        // one was lost, before anything else is sent.
+        std::unordered_map<int, SettledChange> settled;
+        if (std::any_of(changes.records.begin(), changes.records.end(),
+                        [](const TChangeRecord& c) { return c.unconfirmed; })) {
+            connection_.EnsureOpen();
+            LoadTableInfo();
+            settled = Settle(changes, lost);
         }
+        // The numbers of the transaction, for the next apply to ask after it should its commit
+        // answer be lost.
+        TLostCommit ids;
+        auto begin = [&] {
+            connection_.BeginTransaction();
+            started = true;
+            try {
+                ids.transactionId = connection_.InnermostTransaction()->Id();
+                ids.attachmentId = connection_.Attachment()->AttachmentId();
+            } catch (const TDriverError& error) {
+                if (IsConnectionLostError(error.ErrorCode()))
+                    throw;
+                ids = {}; // without them the rows alone settle the outcome
+            }
+        };
+        if (!connection_.InTransaction())
+            begin();
         // The connection may only now be open: take the table information from it.
         LoadTableInfo();
         int limit = maxErrors == -1 ? INT_MAX : maxErrors;
@@ -694,11 +925,24 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             // After a rollback the rest of the apply goes on in a transaction of its own: a
             // statement run outside one would be committed at once, whatever it affected.
             if (rolledBack) {
-                connection_.BeginTransaction();
-                started = true;
+                begin();
                 rolledBack = false;
             }
             ++triedCount_;
+            if (auto it = settled.find(change.recordNumber); it != settled.end()) {
+                if (it->second.outcome == Settled::Effective) {
+                    // It was committed: the rows take what the database holds.
+                    if (!it->second.values.empty())
+                        readBack_.push_back({change.recordNumber, it->second.values});
+                    continue;
+                }
+                if (it->second.outcome == Settled::Unconfirmable) {
+                    fail(change, kUnconfirmable, limit);
+                    if (errorCount > limit)
+                        break;
+                    continue;
+                }
+            }
             try {
                 TakeChange(changes, change);
                 StatementShape& shape = ShapeOf(changes, change);
@@ -724,6 +968,12 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                     throw EDatabaseError(kRowNotFound);
                 applied.push_back(&change);
                 rowsWritten = rowsWritten || change.kind != TUpdateKind::ukDelete;
+            } catch (const TDriverError& error) {
+                // Without the link nothing of the transaction can be committed: the apply fails
+                // as a whole, and every change stays pending as it was.
+                if (IsConnectionLostError(error.ErrorCode()))
+                    throw;
+                fail(change, error.Message(), limit);
             } catch (const EDatabaseError& error) {
                 fail(change, error.Message(), limit);
             } catch (...) {
@@ -732,16 +982,29 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
             if (errorCount > limit)
                 break;
         }
+        readCurrentValues();
         if (progress_)
             progress_(triedCount_);
         bool commit = errorCount <= maxErrors || maxErrors == -1;
         if (started) {
             started = false;
-            connection_.EndInnermostTransaction(commit);
-            if (commit)
+            try {
+                connection_.EndInnermostTransaction(commit);
+            } catch (const TDriverError& error) {
+                if (!commit || !IsConnectionLostError(error.ErrorCode()))
+                    throw;
+                // The commit went out and its answer never came: it may have happened or not.
+                // Nothing else is sent; the next apply reads the rows to find out.
+                lostCommit_ = ids;
+                for (const TChangeRecord* change : applied)
+                    unconfirmed_.push_back(change->recordNumber);
+            }
+            if (commit && !lostCommit_) {
                 ReadBackApplied(changes, applied, rowsWritten);
-            else
+            } else if (!commit) {
                 undoApplied(limit);
+                readCurrentValues();
+            }
         }
     } catch (...) {
         if (started && connection_.InTransaction()) {
@@ -751,6 +1014,8 @@ TSQLResolver::Resolve(const TChangeSet& changes, int maxErrors, int& errorCount)
                 // The first failure is the one to report.
             }
         }
+        // A lost attachment is not used again: the next apply opens a new one.
+        connection_.CloseIfLost();
         throw;
     }
     // A change that failed on a lost attachment or a failing database file leaves the

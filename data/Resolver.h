@@ -23,6 +23,9 @@ enum class TResolverResponse { rrSkip, rrAbort, rrMerge, rrApply, rrIgnore };
 struct TChangeRecord {
     TUpdateKind kind = TUpdateKind::ukModify;
     int recordNumber = 0;
+    // Sent in a transaction whose commit answer was lost: whether it took effect is read from
+    // the rows before anything else is sent.
+    bool unconfirmed = false;
     std::vector<TValue> oldValues;
     std::vector<std::optional<TValue>> newValues;
     TRowId oldRow = kNoRow;
@@ -76,6 +79,17 @@ struct TTableOwnValues {
     bool onInsert = false; // those, or column defaults
 };
 
+// The transaction of an apply whose commit was sent and whose answer never came: it may have
+// committed or not. Its numbers let the next apply ask the server whether it still runs.
+struct TLostCommit {
+    std::int64_t attachmentId = 0;
+    std::int64_t transactionId = 0;
+};
+
+// A row read by its key: per field, the value read (the others not given); nullopt when no row
+// has the key.
+using TKeyedRow = std::optional<std::vector<std::optional<TValue>>>;
+
 // A statement with its positional parameters.
 struct TResolverStatement {
     std::string text;
@@ -88,9 +102,30 @@ class TSQLResolver {
 public:
     TSQLResolver(TSQLConnection& connection, std::string tableName);
 
-    // Runs every change; returns the error list, or nullopt when no change failed.
+    // Runs every change; returns the error list, or nullopt when no change failed. Changes
+    // marked unconfirmed are settled first, by their rows as a new attachment reads them, once
+    // the transaction of `lost` has ended on the server: those whose effect is there count as
+    // applied (their rows in ReadBack), those whose rows are as before are sent again, and the
+    // others fail as unconfirmable with the rows' current values.
     std::optional<std::vector<TUpdateErrorRecord>> Resolve(const TChangeSet& changes, int maxErrors,
-                                                           int& errorCount);
+                                                           int& errorCount,
+                                                           const TLostCommit* lost = nullptr);
+
+    // When the link was lost while the commit was on its way: the changes the transaction held,
+    // whose outcome is unknown, and the transaction's numbers. Empty after a commit that ended.
+    const std::vector<int>& Unconfirmed() const noexcept { return unconfirmed_; }
+    const std::optional<TLostCommit>& LostCommit() const noexcept { return lostCommit_; }
+    // Applied changes whose rows were to be read back and were not, because the link was lost
+    // after the commit (which stands).
+    const std::vector<int>& NotReadBack() const noexcept { return notReadBack_; }
+
+    // Reads rows by their key values (one value per key field, in field order), a batch of keys
+    // to a statement; a row that no longer has its key answers nullopt. A failure to read
+    // raises.
+    std::vector<TKeyedRow> ReadRows(const std::vector<TFieldDef>& fields,
+                                    const std::vector<std::vector<TValue>>& keys);
+    // The key fields of a table's fields (positions), as the statements find a row by its key.
+    static std::vector<std::size_t> KeyFields(const std::vector<TFieldDef>& fields);
 
     // How many change records the last Resolve went through; the records after them were never
     // sent (the error limit stopped it) and must stay pending.
@@ -174,14 +209,26 @@ private:
     // null make the shape.
     StatementShape& ShapeOf(const TChangeSet& changes, const TChangeRecord& change);
     std::string FieldName(const TFieldDef& field) const;
-    std::vector<std::optional<TValue>> ReadCurrentValues(const TChangeSet& changes,
-                                                         const TChangeRecord& change);
     // Reads back the rows of the applied changes; insertsOrModifies says whether any of them
     // is an insert or a modification, the only kinds that leave a row to read.
     void ReadBackApplied(const TChangeSet& changes,
                          const std::vector<const TChangeRecord*>& applied, bool insertsOrModifies);
     // The table's own-value description from the system tables; nullopt when it cannot be read.
     std::optional<TTableOwnValues> ReadOwnValues();
+    // Reads the current values of the failed changes' rows, in batches, into their error
+    // records: per field, the value read where it differs from the old one.
+    void ReadCurrentValues(const TChangeSet& changes, std::vector<TUpdateErrorRecord>& errors);
+    // Waits until the transaction of a lost commit has ended on the server, cutting its
+    // attachment off when it still runs; raises when it does not end in time.
+    void WaitForLostCommit(const TLostCommit& lost);
+    // How each unconfirmed change turned out, as its rows now read.
+    enum class Settled { Effective, NotEffective, Unconfirmable };
+    struct SettledChange {
+        Settled outcome = Settled::NotEffective;
+        std::vector<std::optional<TValue>> values; // the row as read, when there is one
+    };
+    std::unordered_map<int, SettledChange> Settle(const TChangeSet& changes,
+                                                  const TLostCommit* lost);
 
     TSQLConnection& connection_;
     std::string tableName_;
@@ -191,6 +238,9 @@ private:
     std::string tablePrefix_;
     std::size_t triedCount_ = 0;
     std::vector<TReadBackRow> readBack_;
+    std::vector<int> unconfirmed_;
+    std::optional<TLostCommit> lostCommit_;
+    std::vector<int> notReadBack_;
     std::optional<TTableOwnValues>* ownValues_ = nullptr;
     // Shapes of the current Resolve, the key being built and the parameters being bound: kept
     // so that a change of a known shape allocates nothing the previous one already had.

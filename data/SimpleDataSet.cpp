@@ -83,6 +83,7 @@ TChangeSet TSimpleDataSet::ChangesOfRows() const {
         record.recordNumber = static_cast<int>(c);
         record.oldRow = change.oldRow;
         record.newRow = change.newRow;
+        record.unconfirmed = change.unconfirmed;
         record.givenAt = c * fieldCount;
         for (std::size_t f = 0; f < fieldCount && f < change.given.size(); ++f)
             set.given[record.givenAt + f] = change.given[f];
@@ -92,14 +93,21 @@ TChangeSet TSimpleDataSet::ChangesOfRows() const {
 
 int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     CheckBrowseMode(); // raises the closed-dataset error when closed
-    if (ChangeCount() == 0)
+    if (ChangeCount() == 0) {
+        if (!notReadBack_.empty()) {
+            TSQLResolver resolver(*connection_, command_->CommandText());
+            ReadLeftOverRows(resolver);
+        }
         return 0;
+    }
     // The changes read their values from the rows as they are sent: nothing changes the rows
     // until the apply is reconciled.
     TChangeSet changes = ChangesOfRows();
     int errorCount = 0;
     std::size_t tried = 0;
     std::vector<TReadBackRow> readBack;
+    std::vector<int> unconfirmed;
+    std::vector<int> notReadBack;
     std::optional<std::vector<TUpdateErrorRecord>> errors = TrimmingFailures([&] {
         TSQLResolver resolver(*connection_, command_->CommandText());
         resolver.UseOwnValues(ownValues_);
@@ -111,11 +119,20 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
                         Name(), "更新を取り消しました。変更はすべて未送信のまま残っています"));
             });
         }
-        auto result = resolver.Resolve(changes, MaxErrors, errorCount);
+        auto result =
+            resolver.Resolve(changes, MaxErrors, errorCount, lostCommit_ ? &*lostCommit_ : nullptr);
         tried = resolver.TriedCount();
         readBack = std::move(resolver.ReadBack());
+        unconfirmed = resolver.Unconfirmed();
+        lostCommit_ = resolver.LostCommit();
+        notReadBack = resolver.NotReadBack();
         return result;
     });
+    std::vector<TRowId> unread;
+    for (int record : notReadBack)
+        if (TRowId row = engine_.Changes().at(static_cast<std::size_t>(record)).newRow;
+            row != kNoRow)
+            unread.push_back(row);
     // The rows read back replace the rows the applied changes left in the view.
     TDatabaseRows databaseRows;
     for (TReadBackRow& row : readBack) {
@@ -123,16 +140,48 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
         if (id != kNoRow)
             databaseRows.emplace_back(id, std::move(row.values));
     }
-    Reconcile(changes, errors, tried, databaseRows);
+    Reconcile(changes, errors, tried, databaseRows, unconfirmed);
+    // Rows left unread by an earlier apply are read now, while the link holds.
+    if (!notReadBack_.empty() && unread.empty() && !lostCommit_) {
+        TSQLResolver resolver(*connection_, command_->CommandText());
+        ReadLeftOverRows(resolver);
+    }
+    notReadBack_.insert(notReadBack_.end(), unread.begin(), unread.end());
     return errorCount;
+}
+
+void TSimpleDataSet::ReadLeftOverRows(TSQLResolver& resolver) {
+    const std::vector<TFieldDef>& fields = engine_.Defs();
+    const std::vector<std::size_t> keyFields = TSQLResolver::KeyFields(fields);
+    std::vector<std::vector<TValue>> keys;
+    for (TRowId row : notReadBack_) {
+        std::vector<TValue> key;
+        for (std::size_t k : keyFields)
+            key.push_back(engine_.RowValue(row, static_cast<int>(k)));
+        keys.push_back(std::move(key));
+    }
+    std::vector<TKeyedRow> rows;
+    try {
+        rows = resolver.ReadRows(fields, keys);
+    } catch (...) {
+        return; // still out of reach: they are read at a later apply, or by a refresh
+    }
+    TDatabaseRows databaseRows;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i])
+            databaseRows.emplace_back(notReadBack_[i], std::move(*rows[i]));
+    notReadBack_.clear();
+    engine_.TakeRowValues(databaseRows);
+    Resync();
 }
 
 void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                                const std::optional<std::vector<TUpdateErrorRecord>>& errors,
-                               std::size_t tried, const TDatabaseRows& databaseRows) {
+                               std::size_t tried, const TDatabaseRows& databaseRows,
+                               const std::vector<int>& unconfirmed) {
     // The refusals of this apply replace those of the last one.
     std::vector<std::pair<int, std::string>> refusals;
-    if (!errors && tried >= changes.records.size()) {
+    if (!errors && tried >= changes.records.size() && unconfirmed.empty()) {
         engine_.AcceptAll();
         engine_.TakeRowValues(databaseRows);
         Resync();
@@ -145,7 +194,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         failed.push_back(changes.records[i].recordNumber);
     if (!errors) {
         engine_.SetRefusals(refusals);
-        engine_.Reconcile(failed);
+        engine_.Reconcile(failed, unconfirmed);
         engine_.TakeRowValues(databaseRows);
         Resync();
         return;
@@ -172,7 +221,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         refusals.emplace_back(record.recordNumber, error.Message());
     }
     engine_.SetRefusals(refusals);
-    engine_.Reconcile(failed);
+    engine_.Reconcile(failed, unconfirmed);
     engine_.TakeRowValues(databaseRows);
     Resync();
 }
@@ -201,6 +250,8 @@ void TSimpleDataSet::InternalClose() {
         provider_->Reset();
     engine_.Clear();
     ownValues_.reset();
+    lostCommit_.reset();
+    notReadBack_.clear();
 }
 
 bool TSimpleDataSet::GetFirst(TRecordPos& pos) {
@@ -280,10 +331,32 @@ std::string TSimpleDataSet::WindowRecordRefusal(int windowRow) const {
     return change ? change->refusal : std::string();
 }
 
+namespace {
+constexpr const char* kAwaitingConfirmation =
+    "この行の変更は送信の結果を確かめているところです。次の送信で確かめるまで、この行は変更も"
+    "削除もできません";
+
+// Whether the change of the row at the position awaits confirmation after a lost commit answer.
+bool AwaitsConfirmation(const TTableEngine& engine, TDataSet::TRecordPos pos) {
+    if (pos < 0 || pos >= engine.ViewCount())
+        return false;
+    const TChange* change = engine.ChangeAt(static_cast<int>(pos));
+    return change && change->unconfirmed;
+}
+} // namespace
+
+void TSimpleDataSet::InternalEdit(TRecordPos pos) {
+    if (AwaitsConfirmation(engine_, pos))
+        throw EDatabaseError(kAwaitingConfirmation);
+}
+
 std::string TSimpleDataSet::FieldNotEditable(const TField& field) const {
     TRecordPos pos;
-    if (!Active() || !CurrentPos(pos) || pos < 0 || pos >= engine_.ViewCount() ||
-        !engine_.WireText(static_cast<int>(pos), field.Index()))
+    if (!Active() || !CurrentPos(pos) || pos < 0 || pos >= engine_.ViewCount())
+        return {};
+    if (AwaitsConfirmation(engine_, pos))
+        return kAwaitingConfirmation;
+    if (!engine_.WireText(static_cast<int>(pos), field.Index()))
         return {};
     const TCharSet* set = CharSetById(field.Def().CharSet);
     return "項目 '" + field.DisplayName() + "' の値は文字セット " +
@@ -311,6 +384,8 @@ TDataSet::TRecordPos TSimpleDataSet::InternalPost(TRecordPos current, bool inser
 }
 
 bool TSimpleDataSet::InternalDelete(TRecordPos pos, TRecordPos& next) {
+    if (AwaitsConfirmation(engine_, pos))
+        throw EDatabaseError(kAwaitingConfirmation);
     engine_.DeleteRow(static_cast<int>(pos));
     if (engine_.ViewCount() == 0)
         return false;
@@ -322,7 +397,8 @@ bool TSimpleDataSet::InternalRefresh(TRecordPos current, TRecordPos& pos) {
     if (engine_.ChangeCount() > 0)
         DatabaseError("最新のデータを取得する前に変更データを更新しなければなりません。");
     int count = allFetched_ ? -1 : engine_.ViewCount();
-    ownValues_.reset(); // a refresh also takes in triggers and defaults added meanwhile
+    ownValues_.reset();   // a refresh also takes in triggers and defaults added meanwhile
+    notReadBack_.clear(); // every row is read anew
     int written = 0;
     std::optional<TDataPacket> packet = Fetch(count, false, true, written);
     if (!packet)

@@ -38,6 +38,9 @@ public:
     int ChangeCount() const noexcept { return Active() ? engine_.ChangeCount() : 0; }
     // Pending changes that the last apply sent and the database refused.
     int RefusedCount() const noexcept { return Active() ? engine_.RefusedCount() : 0; }
+    // Pending changes whose commit answer was lost: the next apply reads the rows to see whether
+    // they took effect, before it sends anything.
+    int UnconfirmedCount() const noexcept { return Active() ? engine_.UnconfirmedCount() : 0; }
     bool WindowRecordPending(int windowRow) const override;
     std::string WindowRecordRefusal(int windowRow) const override;
     std::string FieldNotEditable(const TField& field) const override;
@@ -82,6 +85,7 @@ protected:
     TValue GetRecordValue(TRecordPos pos, int field) const override;
     TRecordPos InternalPost(TRecordPos current, bool inserting, bool append) override;
     bool InternalDelete(TRecordPos pos, TRecordPos& next) override;
+    void InternalEdit(TRecordPos pos) override;
     bool InternalRefresh(TRecordPos current, TRecordPos& pos) override;
     void CheckFieldValue(const TField& field, TValue& value) override;
 
@@ -90,7 +94,7 @@ private:
     std::optional<TDataPacket> Fetch(int count, bool withMetadata, bool reset, int& written);
     void Reconcile(const TChangeSet& changes,
                    const std::optional<std::vector<TUpdateErrorRecord>>& errors, std::size_t tried,
-                   const TDatabaseRows& databaseRows);
+                   const TDatabaseRows& databaseRows, const std::vector<int>& unconfirmed);
 
     std::unique_ptr<TSQLConnection> connection_;
     std::unique_ptr<TSQLDataSet> command_;
@@ -99,6 +103,13 @@ private:
     bool allFetched_ = false;
     // What the table writes of its own, read at the first apply after the opening.
     std::optional<TTableOwnValues> ownValues_;
+    // The transaction whose commit answer was lost, while changes await confirmation.
+    std::optional<TLostCommit> lostCommit_;
+    // Rows applied in a transaction that committed, whose values as the table wrote them could
+    // not be read back because the link went: read at the next apply.
+    std::vector<TRowId> notReadBack_;
+    // Reads those rows now, as far as the link allows.
+    void ReadLeftOverRows(TSQLResolver& resolver);
 };
 
 // The message less trailing blanks, control characters and full stops.

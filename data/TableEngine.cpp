@@ -1174,16 +1174,28 @@ void TTableEngine::AcceptAll() {
     changeOfRow_.Clear();
 }
 
-void TTableEngine::Reconcile(const std::vector<int>& failedChanges) {
+void TTableEngine::Reconcile(const std::vector<int>& failedChanges,
+                             const std::vector<int>& unconfirmed) {
     std::vector<int> failed = failedChanges;
+    failed.insert(failed.end(), unconfirmed.begin(), unconfirmed.end());
     std::sort(failed.begin(), failed.end());
     failed.erase(std::unique(failed.begin(), failed.end()), failed.end());
     std::vector<TChange> kept;
-    for (int index : failed)
-        if (index >= 0 && index < ChangeCount())
-            kept.push_back(std::move(changes_[static_cast<std::size_t>(index)]));
+    for (int index : failed) {
+        if (index < 0 || index >= ChangeCount())
+            continue;
+        TChange& change = changes_[static_cast<std::size_t>(index)];
+        change.unconfirmed =
+            std::find(unconfirmed.begin(), unconfirmed.end(), index) != unconfirmed.end();
+        kept.push_back(std::move(change));
+    }
     changes_ = std::move(kept);
     RebuildIndex();
+}
+
+int TTableEngine::UnconfirmedCount() const noexcept {
+    return static_cast<int>(std::count_if(changes_.begin(), changes_.end(),
+                                          [](const TChange& c) { return c.unconfirmed; }));
 }
 
 void TTableEngine::TakeRowValues(

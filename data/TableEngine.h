@@ -253,6 +253,8 @@ struct TChange {
     TRowId newRow = kNoRow; // values after it (modify, insert)
     TFieldMask given;       // per field: a new value was given (modify, insert)
     std::string refusal;    // the database's reason when the last apply refused it
+    // Sent in a transaction whose commit answer was lost: awaiting confirmation from the rows.
+    bool unconfirmed = false;
 };
 
 // Row ids and the positions of their changes in the log, in one open-addressed table: an entry
@@ -322,8 +324,11 @@ public:
     const TRowStore& Rows() const noexcept { return store_; }
     // Accepts every change: the new values become the base rows and the log is emptied.
     void AcceptAll();
-    // Accepts every change except those whose log positions are listed as failed.
-    void Reconcile(const std::vector<int>& failedChanges);
+    // Accepts every change except those whose log positions are listed as failed; of those
+    // kept, the ones listed as unconfirmed await confirmation, the others no longer do.
+    void Reconcile(const std::vector<int>& failedChanges, const std::vector<int>& unconfirmed = {});
+    // Pending changes awaiting confirmation after a lost commit answer.
+    int UnconfirmedCount() const noexcept;
 
     // Takes values the database holds now into rows of the view that are not pending: per row
     // id, the fields given replace the row's values, the others stay. A row that is no longer

@@ -1,6 +1,7 @@
 // A server that dies in the middle of an apply: once it is back, the next apply opens the
 // connection again and every pending change arrives, none twice.
 #include "Errors.h"
+#include "PrivateServer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,59 +14,9 @@
 #include <thread>
 
 using namespace sorvanto;
+using sorvanto::test::PrivateServer;
 
 namespace {
-
-// A Firebird server of the test's own, started by the project's server script in a folder.
-class PrivateServer {
-public:
-    explicit PrivateServer(std::string dir) : dir_(std::move(dir)) {}
-    ~PrivateServer() { Run("stop"); }
-    PrivateServer(const PrivateServer&) = delete;
-    PrivateServer& operator=(const PrivateServer&) = delete;
-
-    bool Start() {
-        if (!Run("start"))
-            return false;
-        std::ifstream env(dir_ + "/env");
-        std::string line;
-        while (std::getline(env, line)) {
-            if (line.rfind("SORVANTO_TEST_SERVER_PORT=", 0) == 0)
-                port = line.substr(line.find('=') + 1);
-            if (line.rfind("SORVANTO_TEST_SERVER_PASSWORD=", 0) == 0)
-                password = line.substr(line.find('=') + 1);
-        }
-        return !port.empty();
-    }
-    // Kills the server process outright and waits until it is gone.
-    void Kill() {
-        std::ifstream file(dir_ + "/server.pid");
-        pid_t pid = 0;
-        file >> pid;
-        ASSERT_GT(pid, 0);
-        ASSERT_EQ(::kill(pid, SIGKILL), 0);
-        while (std::filesystem::exists("/proc/" + std::to_string(pid)) && !ProcessIsZombie(pid))
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::string Database(const std::string& path) const { return "localhost/" + port + ":" + path; }
-
-    std::string port;
-    std::string password;
-
-private:
-    static bool ProcessIsZombie(pid_t pid) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string field;
-        stat >> field >> field >> field; // pid, (name), state
-        return field == "Z";
-    }
-    bool Run(const char* action) {
-        std::string command = std::string("bash '") + SORVANTO_SCRIPTS_DIR + "/test-server.sh' " +
-                              action + " '" + dir_ + "' >'" + dir_ + "." + action + ".log' 2>&1";
-        return std::system(command.c_str()) == 0;
-    }
-    std::string dir_;
-};
 
 TEST(ServerFailure, AServerKilledDuringAnApplyLosesNothingAndDuplicatesNothing) {
     constexpr int kChanges = 10000;
@@ -97,8 +48,9 @@ TEST(ServerFailure, AServerKilledDuringAnApplyLosesNothingAndDuplicatesNothing) 
     // Every statement shows the busy pointer first: the server dies halfway through the apply.
     int statements = 0;
     SetConnectionUi({[&] {
-                         if (++statements == kKillAtStatement)
-                             server.Kill();
+                         if (++statements == kKillAtStatement) {
+                             ASSERT_TRUE(server.Kill());
+                         }
                      },
                      nullptr, nullptr});
     struct ResetUi {
@@ -148,7 +100,7 @@ TEST(ServerFailure, AServerKilledDuringAnApplyLosesNothingAndDuplicatesNothing) 
 
     // A server that died while nothing was being applied: the first apply fails and closes the
     // connection, the next one after the restart writes the change.
-    server.Kill();
+    ASSERT_TRUE(server.Kill());
     {
         test::ScopedEnv firstPort("SORVANTO_TEST_SERVER_FIRST_PORT", server.port.c_str());
         const std::string oldPort = server.port;
