@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace sorvanto {
@@ -491,7 +492,7 @@ void TSQLConnection::EndTransaction(std::size_t index, bool commit) {
     });
 }
 
-void TSQLConnection::Commit(const TTransactionDesc& desc) {
+void TSQLConnection::EndTransaction(const TTransactionDesc& desc, bool commit) {
     if (!transactionsSupported_)
         return;
     if (transactionCount_ == 0)
@@ -500,21 +501,60 @@ void TSQLConnection::Commit(const TTransactionDesc& desc) {
         RaiseWithComponent(kClosedConnection);
     for (std::size_t i = transactions_.size(); i-- > 0;)
         if (transactions_[i].desc.TransactionID == desc.TransactionID)
-            return EndTransaction(i, true);
+            return EndTransaction(i, commit);
     RaiseWithComponent(kNoTransaction);
 }
 
+void TSQLConnection::Commit(const TTransactionDesc& desc) {
+    EndTransaction(desc, true);
+}
+
 void TSQLConnection::Rollback(const TTransactionDesc& desc) {
-    if (!transactionsSupported_)
+    EndTransaction(desc, false);
+}
+
+const TTransactionDesc* TSQLConnection::InnermostDesc() const noexcept {
+    return transactions_.empty() ? nullptr : &transactions_.back().desc;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTransactionScope
+
+TTransactionScope::TTransactionScope(TSQLConnection& connection)
+    : connection_(connection), transaction_(connection.BeginTransaction()) {
+    if (const TTransactionDesc* desc = connection.InnermostDesc(); transaction_ && desc)
+        desc_ = *desc;
+}
+
+TTransactionScope::~TTransactionScope() noexcept {
+    if (state_ != State::Open)
         return;
-    if (transactionCount_ == 0)
-        RaiseWithComponent(kNoTransaction);
-    if (!attachment_)
-        RaiseWithComponent(kClosedConnection);
-    for (std::size_t i = transactions_.size(); i-- > 0;)
-        if (transactions_[i].desc.TransactionID == desc.TransactionID)
-            return EndTransaction(i, false);
-    RaiseWithComponent(kNoTransaction);
+    try {
+        End(false);
+    } catch (...) {
+        // A rollback that fails leaves nothing to undo: closing the connection rolls back too.
+    }
+}
+
+void TTransactionScope::Commit() {
+    End(true);
+}
+
+void TTransactionScope::Rollback() {
+    End(false);
+}
+
+void TTransactionScope::End(bool commit) {
+    if (state_ != State::Open)
+        throw std::logic_error("TTransactionScope: the transaction has ended already");
+    // It ends whatever the outcome: a commit that fails is not tried again by the destructor.
+    state_ = commit ? State::Committed : State::RolledBack;
+    if (!transaction_)
+        return;
+    if (commit)
+        connection_.Commit(desc_);
+    else
+        connection_.Rollback(desc_);
 }
 
 void TSQLConnection::EndInnermostTransaction(bool commit) {

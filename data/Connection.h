@@ -163,6 +163,8 @@ public:
     int TransactionCount() const noexcept { return transactionCount_; }
     void StartTransaction(const TTransactionDesc& desc);
     TDrvTransaction* BeginTransaction();
+    // The description of the innermost open transaction; null when none is open.
+    const TTransactionDesc* InnermostDesc() const noexcept;
     void Commit(const TTransactionDesc& desc);
     void Rollback(const TTransactionDesc& desc);
     // Ends the innermost open transaction.
@@ -202,6 +204,8 @@ private:
     [[noreturn]] void RaiseWithComponent(const std::string& message) const;
     TDrvStatement& CachedStatement(TDrvTransaction& transaction, const std::string& sql);
     void EndTransaction(std::size_t index, bool commit);
+    // Commit and Rollback: the transaction of that number ends as asked.
+    void EndTransaction(const TTransactionDesc& desc, bool commit);
     // Runs an operation of the attachment; when the client library reports the attachment lost,
     // or the engine a failure of the database file, the attachment is marked as no longer to be
     // trusted, and the connection closes as soon as no transaction is open (CloseIfLost).
@@ -253,6 +257,33 @@ private:
     // holds; unique across connections.
     std::uint64_t statementsGeneration_ = NextStatementsGeneration();
     static std::uint64_t NextStatementsGeneration() noexcept;
+};
+
+// A transaction of a connection that ends with its scope, as libpqxx's transaction does: it
+// begins when made (BeginTransaction: on a connection that has been open, opened again first),
+// commits when asked, and rolls back in its destructor when it was neither committed nor rolled
+// back. Ending it a second time is a usage error. On a connection without transactions it holds
+// none, and ending it does nothing.
+class TTransactionScope {
+public:
+    explicit TTransactionScope(TSQLConnection& connection);
+    ~TTransactionScope() noexcept;
+    TTransactionScope(const TTransactionScope&) = delete;
+    TTransactionScope& operator=(const TTransactionScope&) = delete;
+
+    void Commit();
+    void Rollback();
+    // Neither committed nor rolled back yet.
+    bool Open() const noexcept { return state_ == State::Open; }
+    TDrvTransaction* Transaction() const noexcept { return transaction_; }
+
+private:
+    enum class State { Open, Committed, RolledBack };
+    void End(bool commit);
+    TSQLConnection& connection_;
+    TDrvTransaction* transaction_;
+    TTransactionDesc desc_;
+    State state_ = State::Open;
 };
 
 // One identifier in quotes: the quote character around it and doubled inside it, so that a name

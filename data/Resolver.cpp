@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ParamList.h"
+#include "ScopeExit.h"
 
 #include <algorithm>
 #include <chrono>
@@ -835,7 +836,6 @@ std::unordered_map<int, TSQLResolver::SettledChange> TSQLResolver::Settle(const 
 std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChangeSet& changes,
                                                                      int maxErrors, int& errorCount,
                                                                      const TLostCommit* lost) {
-    bool started = false;
     errorCount = 0;
     triedCount_ = 0;
     readBack_.clear();
@@ -876,7 +876,14 @@ std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChan
         record->response = static_cast<int>(response) + 1;
         record->message = message;
     };
-    try {
+    // A change that failed on a lost attachment or a failing database file leaves the
+    // attachment untrusted even when the transaction ended well, and a failure of the apply
+    // leaves it as it is: the next apply opens a new one. Declared first, it runs once the
+    // transaction has ended.
+    TScopeExit closeIfLost([this] { connection_.CloseIfLost(); });
+    // The transaction this apply began; it rolls back unless committed.
+    std::optional<TTransactionScope> scope;
+    {
         // The changes of a lost commit are settled first, on a new attachment when the old
         // one was lost, before anything else is sent.
         std::unordered_map<int, SettledChange> settled;
@@ -890,8 +897,7 @@ std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChan
         // answer be lost.
         TLostCommit ids;
         auto begin = [&] {
-            connection_.BeginTransaction();
-            started = true;
+            scope.emplace(connection_);
             try {
                 ids.transactionId = connection_.InnermostTransaction()->Id();
                 ids.attachmentId = connection_.Attachment()->AttachmentId();
@@ -958,9 +964,11 @@ std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChan
                     affected = connection_.Execute(shape.text, ParamValues(changes, change, shape));
                 }
                 if (affected > 1) {
-                    started = false;
                     rolledBack = true;
-                    connection_.EndInnermostTransaction(false);
+                    if (scope && scope->Open())
+                        scope->Rollback();
+                    else
+                        connection_.EndInnermostTransaction(false);
                     undoApplied(limit);
                     throw EDatabaseError(kManyRows);
                 }
@@ -986,10 +994,12 @@ std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChan
         if (progress_)
             progress_(triedCount_);
         bool commit = errorCount <= maxErrors || maxErrors == -1;
-        if (started) {
-            started = false;
+        if (scope && scope->Open()) {
             try {
-                connection_.EndInnermostTransaction(commit);
+                if (commit)
+                    scope->Commit();
+                else
+                    scope->Rollback();
             } catch (const TDriverError& error) {
                 if (!commit || !IsConnectionLostError(error.ErrorCode()))
                     throw;
@@ -1006,21 +1016,7 @@ std::optional<std::vector<TUpdateErrorRecord>> TSQLResolver::Resolve(const TChan
                 readCurrentValues();
             }
         }
-    } catch (...) {
-        if (started && connection_.InTransaction()) {
-            try {
-                connection_.EndInnermostTransaction(false);
-            } catch (...) {
-                // The first failure is the one to report.
-            }
-        }
-        // A lost attachment is not used again: the next apply opens a new one.
-        connection_.CloseIfLost();
-        throw;
     }
-    // A change that failed on a lost attachment or a failing database file leaves the
-    // attachment untrusted even when the transaction ended well: the next apply opens a new one.
-    connection_.CloseIfLost();
     if (errors.empty())
         return std::nullopt;
     return errors;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -327,6 +329,29 @@ TEST_F(ConnectionTest, CommitAndRollbackByTransactionId) {
     connection->Commit(first);
     EXPECT_EQ(connection->TransactionCount(), 1);
     EXPECT_EQ(CountRows(*connection), 2);
+}
+
+TEST_F(ConnectionTest, AScopedTransactionRollsBackUnlessCommittedAndEndsOnce) {
+    auto connection = test::MakeConnection(db);
+    connection->SetConnected(true);
+    {
+        TTransactionScope scope(*connection);
+        connection->Execute("insert into T values (2, 'two')", {});
+        EXPECT_TRUE(connection->InTransaction());
+    }
+    EXPECT_FALSE(connection->InTransaction());
+    EXPECT_EQ(CountRows(*connection), 1) << "not committed: rolled back";
+    {
+        TTransactionScope scope(*connection);
+        connection->Execute("insert into T values (3, 'three')", {});
+        scope.Commit();
+        EXPECT_FALSE(scope.Open());
+        EXPECT_THROW(scope.Rollback(), std::logic_error);
+    }
+    EXPECT_EQ(CountRows(*connection), 2);
+    TTransactionScope scope(*connection);
+    scope.Rollback();
+    EXPECT_THROW(scope.Commit(), std::logic_error);
 }
 
 TEST_F(ConnectionTest, ClosingRollsBackOpenTransactions) {
