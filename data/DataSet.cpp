@@ -218,7 +218,7 @@ void TDataSet::SetFieldValue(TField& field, const TValue& value) {
     TValue checked = value;
     CheckFieldValue(field, checked);
     editBuffer_.at(static_cast<size_t>(field.Index())) = std::move(checked);
-    written_.at(static_cast<size_t>(field.Index())) = true;
+    written_.Set(static_cast<size_t>(field.Index()));
     modified_ = true;
     SendEvent(TDataEvent::deFieldChange, reinterpret_cast<std::intptr_t>(&field));
 }
@@ -367,7 +367,8 @@ void TDataSet::Edit() {
     CurrentPos(pos);
     InternalEdit(pos);
     editBuffer_.resize(fields_.size());
-    written_.assign(fields_.size(), false);
+    written_.clear();
+    written_.resize(fields_.size());
     for (size_t i = 0; i < fields_.size(); ++i)
         editBuffer_[i] = GetRecordValue(pos, static_cast<int>(i));
     SetState(TDataSetState::dsEdit);
@@ -380,7 +381,8 @@ void TDataSet::DoInsert(bool append) {
         DatabaseError(kReadOnlyData);
     InternalInsert(append);
     editBuffer_.assign(fields_.size(), TValue());
-    written_.assign(fields_.size(), false);
+    written_.clear();
+    written_.resize(fields_.size());
     appending_ = append || window_.empty();
     if (append) {
         FillFromLast();

@@ -2,6 +2,7 @@
 
 #include "Component.h"
 #include "Field.h"
+#include "FieldMask.h"
 #include "Value.h"
 
 #include <cstdint>
@@ -170,7 +171,7 @@ protected:
     std::vector<TValue>& EditBuffer() noexcept { return editBuffer_; }
     const std::vector<TValue>& EditBuffer() const noexcept { return editBuffer_; }
     // Per field: written since the edit or insert began.
-    const std::vector<bool>& EditWritten() const noexcept { return written_; }
+    const TFieldMask& EditWritten() const noexcept { return written_; }
     // The current record's position (kNewRecord while inserting), or false when there is none.
     bool CurrentPos(TRecordPos& pos) const;
     // The position of the record at a window position; false when there is none there, or when
@@ -205,7 +206,7 @@ private:
     bool appending_ = false;
     TRecordPos insertBefore_ = kNewRecord;
     std::vector<TValue> editBuffer_;
-    std::vector<bool> written_;
+    TFieldMask written_;
     std::vector<std::unique_ptr<TField>> fields_;
     std::vector<TDataSetObserver*> observers_;
 };

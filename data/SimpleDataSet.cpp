@@ -59,38 +59,6 @@ std::optional<TDataPacket> TSimpleDataSet::Fetch(int count, bool withMetadata, b
     return packet;
 }
 
-TChangeSet TSimpleDataSet::TakeChangeSet() const {
-    TChangeSet set = ChangesOfRows();
-    for (TChangeRecord& record : set.records)
-        record = set.WithValues(record);
-    set.rows = nullptr;
-    return set;
-}
-
-TChangeSet TSimpleDataSet::ChangesOfRows() const {
-    TChangeSet set;
-    for (int i = 0; i < FieldCount(); ++i)
-        set.fields.push_back(Fields(i).Def());
-    set.rows = &engine_.Rows();
-    const auto& changes = engine_.Changes();
-    const std::size_t fieldCount = set.fields.size();
-    set.records.reserve(changes.size());
-    set.given.assign(changes.size() * fieldCount, 0);
-    for (std::size_t c = 0; c < changes.size(); ++c) {
-        const TChange& change = changes[c];
-        TChangeRecord& record = set.records.emplace_back();
-        record.kind = change.kind;
-        record.recordNumber = static_cast<int>(c);
-        record.oldRow = change.oldRow;
-        record.newRow = change.newRow;
-        record.unconfirmed = change.unconfirmed;
-        record.givenAt = c * fieldCount;
-        for (std::size_t f = 0; f < fieldCount && f < change.given.size(); ++f)
-            set.given[record.givenAt + f] = change.given[f];
-    }
-    return set;
-}
-
 int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     CheckBrowseMode(); // raises the closed-dataset error when closed
     if (ChangeCount() == 0) {
@@ -102,7 +70,7 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
     }
     // The changes read their values from the rows as they are sent: nothing changes the rows
     // until the apply is reconciled.
-    TChangeSet changes = ChangesOfRows();
+    const TChangeSet changes(engine_);
     int errorCount = 0;
     std::size_t tried = 0;
     std::vector<TReadBackRow> readBack;
@@ -112,7 +80,7 @@ int TSimpleDataSet::ApplyUpdates(int MaxErrors) {
         TSQLResolver resolver(*connection_, command_->CommandText());
         resolver.UseOwnValues(ownValues_);
         if (OnProgress) {
-            const auto total = static_cast<std::int64_t>(changes.records.size());
+            const auto total = static_cast<std::int64_t>(changes.Count());
             resolver.ReportProgress([this, total](std::size_t sent) {
                 if (!OnProgress(TProgressKind::pkApplying, static_cast<std::int64_t>(sent), total))
                     throw EOperationCancelled(ComponentMessage(
@@ -181,7 +149,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                                const std::vector<int>& unconfirmed) {
     // The refusals of this apply replace those of the last one.
     std::vector<std::pair<int, std::string>> refusals;
-    if (!errors && tried >= changes.records.size() && unconfirmed.empty()) {
+    if (!errors && tried >= changes.Count() && unconfirmed.empty()) {
         engine_.AcceptAll();
         engine_.TakeRowValues(databaseRows);
         Resync();
@@ -190,8 +158,8 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
     // Changes after the last one tried never reached the database: they stay pending as they
     // are, without an error of their own.
     std::vector<int> failed;
-    for (std::size_t i = tried; i < changes.records.size(); ++i)
-        failed.push_back(changes.records[i].recordNumber);
+    for (std::size_t i = tried; i < changes.Count(); ++i)
+        failed.push_back(static_cast<int>(i));
     if (!errors) {
         engine_.SetRefusals(refusals);
         engine_.Reconcile(failed, unconfirmed);
@@ -200,8 +168,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         return;
     }
     for (const TUpdateErrorRecord& record : *errors) {
-        const TChangeRecord& change =
-            changes.records.at(static_cast<std::size_t>(record.recordNumber));
+        const TChange& change = changes[static_cast<std::size_t>(record.recordNumber)];
         TReconcileAction action =
             record.response == 1 ? TReconcileAction::raSkip : TReconcileAction::raAbort;
         EReconcileError error(record.message, record.context, record.errorCode,

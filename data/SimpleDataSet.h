@@ -60,10 +60,6 @@ public:
     // stays pending. Returns the number of changes that failed. MaxErrors -1: no limit.
     int ApplyUpdates(int MaxErrors);
     TReconcileErrorEvent OnReconcileError;
-    // The change set of the change log, in log order.
-    TChangeSet TakeChangeSet() const;
-    // The same, naming the rows of each change rather than holding its values.
-    TChangeSet ChangesOfRows() const;
 
     // Accepts every pending change into the rows and empties the change log.
     void MergeChangeLog();

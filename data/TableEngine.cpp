@@ -110,62 +110,6 @@ void CheckText(const TFieldDef& def, const TValue& value) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// TFieldMask
-
-TFieldMask::TFieldMask(const std::vector<bool>& flags) {
-    resize(flags.size());
-    for (std::size_t i = 0; i < flags.size(); ++i)
-        if (flags[i])
-            Set(i);
-}
-
-void TFieldMask::Set(std::size_t i) noexcept {
-    if (i >= size_)
-        return;
-    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
-    if (size_ <= 64)
-        inline_ |= bit;
-    else
-        more_[i / 64] |= bit;
-}
-
-void TFieldMask::resize(std::size_t count) {
-    // The flags of the first `bits` fields of a word.
-    auto low = [](std::size_t bits) {
-        return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
-    };
-    if (count <= 64) {
-        std::uint64_t first = size_ <= 64 ? inline_ : more_.front();
-        more_.clear();
-        more_.shrink_to_fit();
-        inline_ = first & low(count);
-    } else {
-        if (size_ <= 64)
-            more_.assign(1, inline_);
-        inline_ = 0;
-        more_.resize((count + 63) / 64, 0);
-        more_.back() &= low(count - 64 * (more_.size() - 1));
-    }
-    size_ = count;
-}
-
-void TFieldMask::clear() noexcept {
-    size_ = 0;
-    inline_ = 0;
-    more_.clear();
-}
-
-bool operator==(const TFieldMask& a, const TFieldMask& b) noexcept {
-    if (a.size_ != b.size_)
-        return false;
-    return a.size_ <= 64 ? a.inline_ == b.inline_ : a.more_ == b.more_;
-}
-
-bool operator==(const TFieldMask& a, const std::vector<bool>& b) {
-    return a == TFieldMask(b);
-}
-
-// ---------------------------------------------------------------------------------------------
 // TRowIndex
 
 const std::uint32_t* TRowIndex::Find(TRowId row) const noexcept {
@@ -363,28 +307,27 @@ TValue TTableEngine::CheckValue(int field, const TValue& value) const {
 }
 
 void TTableEngine::InsertRow(int position, const std::vector<TValue>& values,
-                             const std::vector<bool>& written) {
+                             const TFieldMask& written) {
     TRowId row = store_.Append(values);
     BuildView();
     view_.insert(view_.begin() + position, row);
     TChange change;
     change.kind = TUpdateKind::ukInsert;
     change.newRow = row;
-    change.given = TFieldMask(written);
+    change.given = written;
     change.given.resize(values.size());
     changes_.push_back(std::move(change));
     changeOfRow_.Set(row, changes_.size() - 1);
 }
 
 void TTableEngine::ModifyRow(int position, const std::vector<TValue>& values,
-                             const std::vector<bool>& written) {
+                             const TFieldMask& written) {
     TRowId current = RowAt(position);
     TFieldMask changed;
     changed.resize(values.size());
     bool any = false;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i < written.size() && written[i] &&
-            !(values[i] == store_.Value(current, static_cast<int>(i)))) {
+        if (written[i] && !(values[i] == store_.Value(current, static_cast<int>(i)))) {
             changed.Set(i);
             any = true;
         }

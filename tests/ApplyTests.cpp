@@ -46,6 +46,10 @@ protected:
 };
 
 TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
+    // Row 2 as in the example of a KEY_WORD change: its USER_NAME is null when read.
+    other->Execute("update KEY_WORDS set USER_NAME = null where KEYWORD_NO = 2", {});
+    ds->Close();
+    ds->Open();
     SetKeyWord(1, "新しい");
     ds->Delete();
     ds->Append();
@@ -57,12 +61,10 @@ TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
     ds->Post();
     SetKeyWord(1, "二"); // KEYWORD_NO 2 is the first row now
 
-    TChangeSet changes = ds->TakeChangeSet();
-    ASSERT_EQ(changes.records.size(), 3u);
-    TSQLResolver resolver(ds->Connection(), "KEY_WORDS");
+    ASSERT_EQ(ds->ChangeCount(), 3);
 
     // Row 1 was modified, then deleted: one delete with the values as read.
-    TResolverStatement deletion = resolver.StatementFor(changes, changes.records[0]);
+    const test::SentStatement deletion = test::StatementOf(*ds, 0);
     const std::string where = "where\r\n"
                               " \"KEYWORD_NO\" = ? and\r\n"
                               " \"ID\" = ? and\r\n"
@@ -73,7 +75,7 @@ TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
     EXPECT_EQ(deletion.params, (std::vector<TValue>{std::int64_t(1), std::int64_t(10),
                                                     std::string("キーワード1"), kStamp}));
 
-    TResolverStatement insertion = resolver.StatementFor(changes, changes.records[1]);
+    const test::SentStatement insertion = test::StatementOf(*ds, 1);
     EXPECT_EQ(insertion.text, "insert into \"KEY_WORDS\"\r\n"
                               "  (\"KEYWORD_NO\", \"ID\", \"KEY_WORD\", \"USER_NAME\", \"TS\")\r\n"
                               "values\r\n"
@@ -82,9 +84,7 @@ TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
                                                      std::string("six"), TValue(), kStamp}));
 
     // The example of a KEY_WORD change on a row whose USER_NAME is null.
-    TChangeRecord modify = changes.records[2];
-    modify.oldValues[3] = TValue();
-    TResolverStatement update = resolver.StatementFor(changes, modify);
+    const test::SentStatement update = test::StatementOf(*ds, 2);
     EXPECT_EQ(update.text, "update \"KEY_WORDS\"  set\r\n"
                            " \"KEY_WORD\" = ?\r\n" +
                                where);
@@ -453,9 +453,7 @@ TEST(Apply, MemoIsSetButNeverComparedAndWideTextStopsAt8192Bytes) {
     ds->FieldByName("TITLE").SetValue(std::string("new title"));
     ds->FieldByName("MEMO").SetValue(memo);
     ds->Post();
-    TChangeSet changes = ds->TakeChangeSet();
-    TSQLResolver resolver(ds->Connection(), "MEMO");
-    TResolverStatement update = resolver.StatementFor(changes, changes.records[0]);
+    const test::SentStatement update = test::StatementOf(*ds, 0);
     EXPECT_EQ(update.text, "update \"MEMO\"  set\r\n"
                            " \"TITLE\" = ?,\r\n"
                            " \"MEMO\" = ?\r\n"
@@ -503,10 +501,7 @@ TEST(Apply, AnInsertWithNothingGivenTakesTheDefaults) {
     ds->Post();
     ds->Append();
     ds->Post(); // nothing written: an empty record is still posted
-    TChangeSet changes = ds->TakeChangeSet();
-    TSQLResolver resolver(ds->Connection(), "D");
-    EXPECT_EQ(resolver.StatementFor(changes, changes.records[1]).text,
-              "insert into \"D\"\r\ndefault values\r\n");
+    EXPECT_EQ(test::StatementOf(*ds, 1).text, "insert into \"D\"\r\ndefault values\r\n");
     EXPECT_EQ(ds->ApplyUpdates(-1), 0);
     auto check = test::MakeConnection(db, "Check");
     std::unique_ptr<TSQLResultSet> rows;

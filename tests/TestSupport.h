@@ -110,6 +110,24 @@ inline std::unique_ptr<TSimpleDataSet> OpenTable(const std::string& database,
     return dataSet;
 }
 
+// The statement a pending change of a dataset is sent with, and its parameters, as an apply
+// writes them: the planner's plan for the change's shape, and the values of its parameters.
+struct SentStatement {
+    std::string text;
+    std::vector<TValue> params;
+};
+inline SentStatement StatementOf(TSimpleDataSet& dataSet, std::size_t recordNumber) {
+    TSQLResolver resolver(dataSet.Connection(), dataSet.DataSet().CommandText());
+    const TChangeSet changes(dataSet.Engine());
+    TStatementPlanner planner = resolver.Planner(changes.Fields());
+    const TChange& change = changes[recordNumber];
+    std::string key;
+    planner.Shape(change, changes.Rows(),
+                  change.oldRow == kNoRow ? nullptr : changes.Rows().RowBytes(change.oldRow), key);
+    const TStatementPlan& plan = planner.PlanFor(key);
+    return {plan.text, PlanValues(changes, change, plan)};
+}
+
 // The private test server started by the test command, when there is one.
 struct TestServer {
     std::string port;
