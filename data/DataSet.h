@@ -86,6 +86,8 @@ public:
     // (empty when it was not refused). A dataset without a change log has neither.
     virtual bool WindowRecordPending(int /*windowRow*/) const { return false; }
     virtual std::string WindowRecordRefusal(int /*windowRow*/) const { return {}; }
+    // The statement the database refused for that record's change, for a maintainer's eyes.
+    virtual std::string WindowRecordRefusedStatement(int /*windowRow*/) const { return {}; }
     // Why the current record's value of the field may not be changed although the field may
     // (a value that did not read as text); empty when it may.
     virtual std::string FieldNotEditable(const TField& /*field*/) const { return {}; }

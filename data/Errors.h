@@ -28,16 +28,28 @@ public:
     const char* ClassName() const noexcept override { return "EDatabaseError"; }
 };
 
-// An error of the database driver: its code and its text.
+// An error of the database driver: its code and its text; for an error of the engine, also its
+// SQL code and GDS code, and the statement that failed when the driver knows it.
 class TDriverError : public EDatabaseError {
 public:
     TDriverError(int errorCode, std::string message)
         : EDatabaseError(std::move(message)), errorCode_(errorCode) {}
     const char* ClassName() const noexcept override { return "TDriverError"; }
     int ErrorCode() const noexcept { return errorCode_; }
+    int SqlCode() const noexcept { return sqlCode_; }
+    int GdsCode() const noexcept { return gdsCode_; }
+    const std::string& Statement() const noexcept { return statement_; }
+    void SetEngineCodes(int sqlCode, int gdsCode) noexcept {
+        sqlCode_ = sqlCode;
+        gdsCode_ = gdsCode;
+    }
+    void SetStatement(std::string statement) { statement_ = std::move(statement); }
 
 private:
     int errorCode_;
+    int sqlCode_ = 0;
+    int gdsCode_ = 0;
+    std::string statement_;
 };
 
 // A long operation that the operator stopped: it ended as if it had failed, leaving everything

@@ -6,6 +6,7 @@
 #include <firebird/Interface.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -632,12 +633,21 @@ void CheckLockFolderBeforeAttach(const std::string& database) {
 
 namespace {
 std::mutex clientsLock;
+using SqlCodeFunction = ISC_LONG (*)(const ISC_STATUS*);
+std::atomic<SqlCodeFunction> sqlCodeFunction{nullptr};
 // By library file.
 std::map<std::string, Client>& LoadedClients() {
     static std::map<std::string, Client> loaded;
     return loaded;
 }
 } // namespace
+
+int SqlCodeOf(const intptr_t* errors) noexcept {
+    SqlCodeFunction sqlCode = sqlCodeFunction.load();
+    return sqlCode && errors
+               ? static_cast<int>(sqlCode(reinterpret_cast<const ISC_STATUS*>(errors)))
+               : 0;
+}
 
 void ShutdownClients() noexcept {
     std::lock_guard guard(clientsLock);
@@ -673,6 +683,12 @@ Client& LoadClient(const std::string& vendorLib) {
         throw TDriverError(DriverCode::DriverInitFailed,
                            "プロシージャ fb_get_master_interface が見つかりません");
     }
+    // Every client library works the SQL code out alike: the first one's serves.
+    SqlCodeFunction sqlCode = nullptr;
+    if (auto found = ::dlsym(handle, "isc_sqlcode"))
+        sqlCode = reinterpret_cast<SqlCodeFunction>(found);
+    SqlCodeFunction none = nullptr;
+    sqlCodeFunction.compare_exchange_strong(none, sqlCode);
     Client client;
     client.handle = handle;
     client.master = getMaster();

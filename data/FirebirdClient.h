@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct Client {
 // Loads (or finds already loaded) the client library for a VendorLib name. Raises TDriverError
 // with the load error or the missing entry point.
 Client& LoadClient(const std::string& vendorLib);
+
+// The SQL code of an error status vector of the engine, as the client library works it out
+// (isc_sqlcode); 0 when no client library is loaded.
+int SqlCodeOf(const intptr_t* errors) noexcept;
 
 // Stops every client library loaded so far, and with it the embedded engine and its threads:
 // open attachments are cut off. For the end of a process only; nothing may attach afterwards.

@@ -33,7 +33,21 @@ namespace fbdrv {
     std::string message = StatusText(util, status);
     if (message.empty())
         message = "ドライバ エラー : " + ErrorCodeToString(code);
-    throw TDriverError(code, std::move(message));
+    TDriverError driverError(code, std::move(message));
+    if (code != DriverCode::VendorError)
+        driverError.SetEngineCodes(SqlCodeOf(errors), code);
+    throw driverError;
+}
+
+// Runs a call of a statement; an error it raises carries the statement's text.
+template <typename F> auto NamingStatement(const std::string& text, F&& call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (TDriverError& error) {
+        if (error.Statement().empty())
+            error.SetStatement(text);
+        throw;
+    }
 }
 
 } // namespace fbdrv
@@ -484,14 +498,17 @@ std::shared_ptr<StatementState> PrepareState(const std::shared_ptr<AttachmentSta
     auto s = std::make_shared<StatementState>();
     s->owner = owner;
     s->text = std::string(sql);
-    CallClient(a.util(), [&] {
-        ThrowStatusWrapper* st = a.status->get();
-        s->statement.Reset(a.attachment->prepare(st, tra, static_cast<unsigned>(s->text.size()),
-                                                 s->text.c_str(), static_cast<unsigned>(a.dialect),
-                                                 Firebird::IStatement::PREPARE_PREFETCH_METADATA));
-        s->declaredInput.Reset(s->statement->getInputMetadata(st));
-        s->declared = DescribeMessage(s->declaredInput.get(), st);
-        s->returnsRows = (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
+    NamingStatement(s->text, [&] {
+        CallClient(a.util(), [&] {
+            ThrowStatusWrapper* st = a.status->get();
+            s->statement.Reset(a.attachment->prepare(
+                st, tra, static_cast<unsigned>(s->text.size()), s->text.c_str(),
+                static_cast<unsigned>(a.dialect), Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+            s->declaredInput.Reset(s->statement->getInputMetadata(st));
+            s->declared = DescribeMessage(s->declaredInput.get(), st);
+            s->returnsRows =
+                (s->statement->getFlags(st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
+        });
     });
     a.Register(s.get());
     return s;
@@ -1026,12 +1043,14 @@ template <typename Bind>
 std::uint64_t RunStatement(StatementState& s, TDrvTransaction& transaction, Bind&& bind) {
     Firebird::IStatement* statement = s.Live();
     Firebird::ITransaction* tra = TransactionOf(transaction)->Live();
-    return CallClient(s.owner->util(), [&] {
-        ThrowStatusWrapper* st = s.owner->status->get();
-        unsigned char* message = nullptr;
-        Firebird::IMessageMetadata* input = bind(tra, st, message);
-        statement->execute(st, tra, input, message, nullptr, nullptr);
-        return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
+    return NamingStatement(s.text, [&] {
+        return CallClient(s.owner->util(), [&] {
+            ThrowStatusWrapper* st = s.owner->status->get();
+            unsigned char* message = nullptr;
+            Firebird::IMessageMetadata* input = bind(tra, st, message);
+            statement->execute(st, tra, input, message, nullptr, nullptr);
+            return static_cast<std::uint64_t>(statement->getAffectedRecords(st));
+        });
     });
 }
 
@@ -1265,18 +1284,20 @@ std::unique_ptr<TDrvReader> TDrvStatement::Open(TDrvTransaction& transaction,
     auto reader = std::make_shared<ReaderState>();
     reader->statement = state_;
     reader->transaction = traState;
-    CallClient(s.owner->util(), [&] {
-        ThrowStatusWrapper* st = s.owner->status->get();
-        reader->output.Reset(statement->getOutputMetadata(st));
-        reader->fields = DescribeMessage(reader->output.get(), st);
-        reader->columns.reserve(reader->fields.size());
-        for (unsigned i = 0; i < reader->fields.size(); ++i)
-            reader->columns.push_back(
-                DescribeColumn(*s.owner, reader->output.get(), st, i, reader->fields[i]));
-        reader->buffer.assign(reader->output->getMessageLength(st), 0);
-        Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
-        reader->cursor.Reset(statement->openCursor(
-            st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output.get(), 0));
+    NamingStatement(s.text, [&] {
+        CallClient(s.owner->util(), [&] {
+            ThrowStatusWrapper* st = s.owner->status->get();
+            reader->output.Reset(statement->getOutputMetadata(st));
+            reader->fields = DescribeMessage(reader->output.get(), st);
+            reader->columns.reserve(reader->fields.size());
+            for (unsigned i = 0; i < reader->fields.size(); ++i)
+                reader->columns.push_back(
+                    DescribeColumn(*s.owner, reader->output.get(), st, i, reader->fields[i]));
+            reader->buffer.assign(reader->output->getMessageLength(st), 0);
+            Firebird::IMessageMetadata* input = BindParameters(s, tra, params);
+            reader->cursor.Reset(statement->openCursor(
+                st, tra, input, input ? s.inputBuffer.data() : nullptr, reader->output.get(), 0));
+        });
     });
     s.owner->Register(reader.get());
     for (TDrvColumnDesc& column : reader->columns) {

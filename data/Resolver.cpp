@@ -58,6 +58,7 @@ struct TSQLResolver::Run {
 struct TSQLResolver::Cursor {
     explicit Cursor(std::size_t fieldCount) : places(2 * fieldCount, nullptr) {}
     const TChange* change = nullptr;
+    const std::string* statement = nullptr; // the text of its statement, once planned
     const unsigned char* oldAt = nullptr;
     const unsigned char* newAt = nullptr;
     std::string key;
@@ -201,6 +202,8 @@ void TSQLResolver::SendAll(Run& run) {
                 continue;
             }
         }
+        cursor.statement = nullptr;
+        const auto statement = [&] { return cursor.statement ? *cursor.statement : std::string(); };
         try {
             Send(run, cursor, change);
         } catch (const TDriverError& error) {
@@ -208,11 +211,11 @@ void TSQLResolver::SendAll(Run& run) {
             // as a whole, and every change stays pending as it was.
             if (IsConnectionLostError(error.ErrorCode()))
                 throw;
-            Fail(run, change, error.Message());
+            Fail(run, change, error.Message(), statement(), &error);
         } catch (const EDatabaseError& error) {
-            Fail(run, change, error.Message());
+            Fail(run, change, error.Message(), statement());
         } catch (...) {
-            Fail(run, change, kNotDatabaseError);
+            Fail(run, change, kNotDatabaseError, statement());
         }
         if (run.errorCount > run.limit)
             break;
@@ -225,6 +228,7 @@ void TSQLResolver::Send(Run& run, Cursor& cursor, const TChange& change) {
     TStatementPlan& plan = planner_->PlanFor(cursor.key);
     if (plan.text.empty())
         return;
+    cursor.statement = &plan.text;
     PrefetchAhead(changes, static_cast<std::size_t>(changes.RecordNumber(change)), cursor);
     RowParams params(changes, cursor, plan);
     const std::uint64_t affected = connection_.Execute(plan.text, params, &plan.statement);
@@ -257,7 +261,8 @@ void TSQLResolver::FailApplied(Run& run) {
     run.rowsWritten = false;
 }
 
-void TSQLResolver::Fail(Run& run, const TChange& change, const std::string& message) {
+void TSQLResolver::Fail(Run& run, const TChange& change, const std::string& message,
+                        const std::string& statement, const TDriverError* error) {
     const int recordNumber = run.changes.RecordNumber(change);
     TResolverResponse response =
         run.errorCount >= run.limit ? TResolverResponse::rrAbort : TResolverResponse::rrSkip;
@@ -273,6 +278,9 @@ void TSQLResolver::Fail(Run& run, const TChange& change, const std::string& mess
     record->recordNumber = recordNumber;
     record->response = static_cast<int>(response) + 1;
     record->message = message;
+    record->statement = error && !error->Statement().empty() ? error->Statement() : statement;
+    record->sqlCode = error ? error->SqlCode() : 0;
+    record->gdsCode = error ? error->GdsCode() : 0;
 }
 
 void TSQLResolver::Finish(Run& run) {

@@ -28,6 +28,11 @@ struct TUpdateErrorRecord {
     int errorCode = 1;
     int previousErrorCode = 1;
     std::vector<std::optional<TValue>> currentValues;
+    // What the operator does not see but a maintainer needs: the statement that failed, and the
+    // engine's SQL and GDS codes when the database refused it (0 otherwise).
+    std::string statement;
+    int sqlCode = 0;
+    int gdsCode = 0;
 };
 
 // A row read back after the apply committed: per field the value the database holds now, for
@@ -138,7 +143,8 @@ private:
     void Send(Run& run, Cursor& cursor, const TChange& change);
     void RollBackForManyRows(Run& run);
     void FailApplied(Run& run);
-    void Fail(Run& run, const TChange& change, const std::string& message);
+    void Fail(Run& run, const TChange& change, const std::string& message,
+              const std::string& statement = {}, const TDriverError* error = nullptr);
     void Finish(Run& run);
     // Finds a change's rows and works out its shape.
     void TakeChange(const TChangeSet& changes, const TChange& change, Cursor& cursor);

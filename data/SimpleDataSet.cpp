@@ -148,7 +148,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
                                std::size_t tried, const TDatabaseRows& databaseRows,
                                const std::vector<int>& unconfirmed) {
     // The refusals of this apply replace those of the last one.
-    std::vector<std::pair<int, std::string>> refusals;
+    std::vector<TTableEngine::TRefusal> refusals;
     if (!errors && tried >= changes.Count() && unconfirmed.empty()) {
         engine_.AcceptAll();
         engine_.TakeRowValues(databaseRows);
@@ -185,7 +185,7 @@ void TSimpleDataSet::Reconcile(const TChangeSet& changes,
         }
         // Whatever the action, a change that failed stays pending exactly as it was.
         failed.push_back(record.recordNumber);
-        refusals.emplace_back(record.recordNumber, error.Message());
+        refusals.push_back({record.recordNumber, error.Message(), record.statement});
     }
     engine_.SetRefusals(refusals);
     engine_.Reconcile(failed, unconfirmed);
@@ -296,6 +296,14 @@ std::string TSimpleDataSet::WindowRecordRefusal(int windowRow) const {
         return {};
     const TChange* change = engine_.ChangeAt(static_cast<int>(pos));
     return change ? change->refusal : std::string();
+}
+
+std::string TSimpleDataSet::WindowRecordRefusedStatement(int windowRow) const {
+    TRecordPos pos;
+    if (!Active() || !WindowPos(windowRow, pos))
+        return {};
+    const TChange* change = engine_.ChangeAt(static_cast<int>(pos));
+    return change ? change->refusedStatement : std::string();
 }
 
 namespace {

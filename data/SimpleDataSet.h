@@ -43,6 +43,7 @@ public:
     int UnconfirmedCount() const noexcept { return Active() ? engine_.UnconfirmedCount() : 0; }
     bool WindowRecordPending(int windowRow) const override;
     std::string WindowRecordRefusal(int windowRow) const override;
+    std::string WindowRecordRefusedStatement(int windowRow) const override;
     std::string FieldNotEditable(const TField& field) const override;
     // Told how far the reading of an opening and the sending of an apply have come; may stop
     // them (see TProgressEvent).

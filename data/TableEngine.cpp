@@ -248,12 +248,17 @@ const TChange* TTableEngine::ChangeAt(int position) const {
     return change ? &changes_[*change] : nullptr;
 }
 
-void TTableEngine::SetRefusals(const std::vector<std::pair<int, std::string>>& refusals) {
-    for (TChange& change : changes_)
+void TTableEngine::SetRefusals(const std::vector<TRefusal>& refusals) {
+    for (TChange& change : changes_) {
         change.refusal.clear();
-    for (const auto& [index, reason] : refusals)
-        if (index >= 0 && index < ChangeCount())
-            changes_[static_cast<std::size_t>(index)].refusal = reason;
+        change.refusedStatement.clear();
+    }
+    for (const TRefusal& refusal : refusals)
+        if (refusal.position >= 0 && refusal.position < ChangeCount()) {
+            TChange& change = changes_[static_cast<std::size_t>(refusal.position)];
+            change.refusal = refusal.reason;
+            change.refusedStatement = refusal.statement;
+        }
 }
 
 int TTableEngine::RefusedCount() const noexcept {

@@ -27,6 +27,7 @@ struct TChange {
     TRowId newRow = kNoRow; // values after it (modify, insert)
     TFieldMask given;       // per field: a new value was given (modify, insert)
     std::string refusal;    // the database's reason when the last apply refused it
+    std::string refusedStatement; // and the statement it refused, for a maintainer's eyes
     // Sent in a transaction whose commit answer was lost: awaiting confirmation from the rows.
     bool unconfirmed = false;
 };
@@ -82,9 +83,14 @@ public:
     int ChangeCount() const noexcept { return static_cast<int>(changes_.size()); }
     // The pending change of the row at the position; null when the row has none.
     const TChange* ChangeAt(int position) const;
-    // Notes, per log position, the database's reason for refusing the change at the apply just
-    // made; every other change loses its earlier reason.
-    void SetRefusals(const std::vector<std::pair<int, std::string>>& refusals);
+    // Why the database refused a change at the apply just made, by the change's log position.
+    struct TRefusal {
+        int position = 0;
+        std::string reason;
+        std::string statement;
+    };
+    // Notes the refusals of the apply just made; every other change loses its earlier reason.
+    void SetRefusals(const std::vector<TRefusal>& refusals);
     // Pending changes that the last apply refused.
     int RefusedCount() const noexcept;
     const std::vector<TChange>& Changes() const noexcept { return changes_; }

@@ -100,6 +100,38 @@ TEST_F(KeyWords, StatementsAreWrittenLineByLineWithPositionalParameters) {
     EXPECT_FALSE(ds->Connection().InTransaction());
 }
 
+TEST_F(KeyWords, ARefusedChangeKeepsTheStatementThatFailedAndTheEnginesCodes) {
+    ds->Append();
+    ds->FieldByName("KEYWORD_NO").SetValue(std::int64_t(3)); // taken
+    ds->Post();
+    SetKeyWord(1, "mine");
+    other->Execute("update KEY_WORDS set KEY_WORD = 'theirs' where KEYWORD_NO = 1", {});
+
+    TSQLResolver resolver(ds->Connection(), "KEY_WORDS");
+    int errorCount = 0;
+    auto errors = resolver.Resolve(TChangeSet(ds->Engine()), -1, errorCount);
+    ASSERT_TRUE(errors);
+    ASSERT_EQ(errors->size(), 2u);
+    const TUpdateErrorRecord& duplicate = (*errors)[0];
+    EXPECT_NE(duplicate.message.find("PRIMARY or UNIQUE KEY"), std::string::npos);
+    EXPECT_EQ(duplicate.statement, test::StatementOf(*ds, 0).text);
+    EXPECT_EQ(duplicate.sqlCode, -803);
+    EXPECT_EQ(duplicate.gdsCode, 335544665); // isc_unique_key_violation
+    const TUpdateErrorRecord& changedElsewhere = (*errors)[1];
+    EXPECT_EQ(changedElsewhere.message,
+              "レコードが見つからないか、または他のユーザーによって変更されました。");
+    EXPECT_EQ(changedElsewhere.statement, test::StatementOf(*ds, 1).text);
+    EXPECT_EQ(changedElsewhere.gdsCode, 0);
+
+    // The dataset keeps the statement with the refusal.
+    EXPECT_EQ(ds->ApplyUpdates(-1), 2);
+    ds->SetRecNo(1);
+    EXPECT_EQ(ds->WindowRecordRefusedStatement(ds->ActiveRecord()),
+              "update \"KEY_WORDS\"  set\r\n \"KEY_WORD\" = ?\r\n"
+              "where\r\n \"KEYWORD_NO\" = ? and\r\n \"ID\" = ? and\r\n \"KEY_WORD\" = ? and\r\n"
+              " \"USER_NAME\" is null and\r\n \"TS\" = ?\r\n");
+}
+
 TEST(Quoting, IdentifiersFollowTheQuoteString) {
     struct Case {
         const char* name;
