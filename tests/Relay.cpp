@@ -160,11 +160,12 @@ void TcpRelay::Run() {
                     CloseFd(link.client);
                     CloseFd(link.server);
                 } else if (link.dropNext) {
-                    // The answer goes nowhere, and the client loses the link waiting for it.
+                    // The answer goes nowhere, and the client loses the link waiting for it
+                    // (counted first: the client may look as soon as it sees the link go).
                     link.dropNext = false;
+                    ++cuts_;
                     CloseFd(link.client);
                     link.closeServerAt = now + kServerGrace;
-                    ++cuts_;
                 } else if (link.client >= 0) {
                     if (!WriteAll(link.client, buffer, static_cast<std::size_t>(n))) {
                         CloseFd(link.client);
