@@ -69,27 +69,13 @@ struct ApplyOptions {
 bool ParseApplyOptions(const std::vector<std::string>& args, ApplyOptions& options) {
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string value;
-        if (args[i] == "--changes") {
-            if (i + 1 >= args.size()) {
-                std::cerr << "--changes needs a value\n";
-                return false;
-            }
-            value = args[++i];
-        } else if (args[i].rfind("--changes=", 0) == 0) {
-            value = args[i].substr(std::strlen("--changes="));
-        } else {
+        if (args[i] != "--changes" && args[i].rfind("--changes=", 0) != 0) {
             rest.push_back(args[i]);
             continue;
         }
-        char* end = nullptr;
-        errno = 0;
-        long long changes = std::strtoll(value.c_str(), &end, 10);
-        if (value.empty() || *end || errno || changes < 1 || changes > 0x7FFFFFFF) {
-            std::cerr << "--changes needs a whole number from 1 to 2147483647: " << value << "\n";
+        std::string name, value;
+        if (!TakeOption(args, i, name, value) || !ParseCount(name, value, options.changes))
             return false;
-        }
-        options.changes = changes;
     }
     if (!ParseTableOptions(rest, options.table))
         return false;

@@ -11,43 +11,57 @@ namespace sorvanto::bench {
 
 namespace fs = std::filesystem;
 
+bool TakeOption(const std::vector<std::string>& args, std::size_t& i, std::string& name,
+                std::string& value) {
+    name = args[i];
+    if (std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+        return true;
+    }
+    if (i + 1 >= args.size()) {
+        std::cerr << name << " needs a value\n";
+        return false;
+    }
+    value = args[++i];
+    return true;
+}
+
+bool ParseCount(const std::string& name, const std::string& value, std::int64_t& count) {
+    char* end = nullptr;
+    errno = 0;
+    long long number = std::strtoll(value.c_str(), &end, 10);
+    if (value.empty() || *end || errno || number < 1 || number > 0x7FFFFFFF) {
+        std::cerr << name << " needs a whole number from 1 to 2147483647: " << value << "\n";
+        return false;
+    }
+    count = number;
+    return true;
+}
+
+OffscreenArguments::OffscreenArguments() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+}
+
 bool ParseTableOptions(const std::vector<std::string>& args, TableOptions& options) {
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            hasValue = true;
-        }
-        if (name != "--database" && name != "--rows") {
+        if (args[i] != "--database" && args[i] != "--rows" && args[i].rfind("--database=", 0) &&
+            args[i].rfind("--rows=", 0)) {
             std::cerr << "unknown argument: " << args[i] << "\n";
             return false;
         }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                std::cerr << name << " needs a value\n";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (name == "--database") {
-            if (value.empty()) {
-                std::cerr << "--database needs a path\n";
-                return false;
-            }
-            options.database = value;
-            continue;
-        }
-        char* end = nullptr;
-        errno = 0;
-        long long rows = std::strtoll(value.c_str(), &end, 10);
-        if (value.empty() || *end || errno || rows < 1 || rows > 0x7FFFFFFF) {
-            std::cerr << "--rows needs a whole number from 1 to 2147483647: " << value << "\n";
+        std::string name, value;
+        if (!TakeOption(args, i, name, value))
             return false;
+        if (name == "--rows") {
+            if (!ParseCount(name, value, options.rows))
+                return false;
+        } else if (value.empty()) {
+            std::cerr << "--database needs a path\n";
+            return false;
+        } else {
+            options.database = value;
         }
-        options.rows = rows;
     }
     if (options.database.empty())
         options.database = DefaultDatabase();

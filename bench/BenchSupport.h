@@ -18,6 +18,22 @@ struct TableOptions {
 // when an argument is unknown or malformed.
 bool ParseTableOptions(const std::vector<std::string>& args, TableOptions& options);
 
+// Splits the option at args[i] into its name and value ("--name value" or "--name=value"),
+// moving i past what it took; false with a message on stderr when the value is missing.
+bool TakeOption(const std::vector<std::string>& args, std::size_t& i, std::string& name,
+                std::string& value);
+// A whole number from 1 to 2147483647 given for an option; false with a message on stderr.
+bool ParseCount(const std::string& name, const std::string& value, std::int64_t& count);
+
+// For the widget benchmarks: the offscreen platform (unless QT_QPA_PLATFORM names another) and
+// the program arguments a QApplication is made with.
+struct OffscreenArguments {
+    OffscreenArguments();
+    int argc = 1;
+    char name[16] = "sorvanto-bench";
+    char* argv[2] = {name, nullptr};
+};
+
 // The database used when none is given: $SORVANTO_BENCH_DB, else bench-data/keywords.fdb beside
 // the executable (the folder is created).
 std::string DefaultDatabase();

@@ -49,12 +49,8 @@ int RunClickBench(const std::vector<std::string>& args) {
     }
     PrepareKeywordTable(options.database, options.rows);
 
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-    int argc = 1;
-    char name[] = "sorvanto-bench";
-    char* argv[] = {name, nullptr};
-    QApplication application(argc, argv);
+    OffscreenArguments arguments;
+    QApplication application(arguments.argc, arguments.argv);
 
     // The keywords view as the window has it: dataset, data source, navigator, apply on click.
     TSimpleDataSet ds("SimpleDataSet1");

@@ -156,12 +156,8 @@ int RunGridBench(const std::vector<std::string>& args) {
     PrepareKeywordTable(small, kSmallRows);
     PrepareKeywordTable(options.database, options.rows);
 
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-    int argc = 1;
-    char name[] = "sorvanto-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    OffscreenArguments arguments;
+    QApplication app(arguments.argc, arguments.argv);
 
     GridFigures few = MeasureGrid(small);
     GridFigures many = MeasureGrid(options.database);

@@ -61,17 +61,13 @@ int RunPaintBench(const std::vector<std::string>& args) {
         << "[FBDOCUMENTCONNECTION]\r\nDriverName=Firebird\r\nDatabase=c:\\firebird\\"
            "document.fdb\r\nUser_Name=sysdba\r\nPassword=masterkey\r\n";
     qputenv("SORVANTO_DRIVES", QByteArray::fromStdString(drives.string()));
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
 
     double gapMs = 0;
     double openSeconds = 0;
     int rows = 0;
     {
-        int argc = 1;
-        char name[] = "sorvanto-bench";
-        char* argv[] = {name, nullptr};
-        TApplication application(argc, argv);
+        OffscreenArguments arguments;
+        TApplication application(arguments.argc, arguments.argv);
         TMainForm form;
         form.show();
         form.DatabaseNameEdit->setText(QStringLiteral("c:\\firebird\\document.fdb"));

@@ -45,15 +45,17 @@ std::unique_ptr<TSQLConnection> Connect(const std::string& database, const std::
 } // namespace
 
 int RunSettleBench(const std::vector<std::string>& args) {
-    std::int64_t each = kDefaultEach;
+    std::int64_t changes = 3 * kDefaultEach;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--changes" && i + 1 < args.size()) {
-            each = std::max<std::int64_t>(1, std::atoll(args[++i].c_str()) / 3);
-        } else {
-            std::cerr << "settle: unknown argument " << args[i] << "\n";
+        std::string name, value;
+        if (args[i] != "--changes" && args[i].rfind("--changes=", 0) != 0) {
+            std::cerr << "unknown argument: " << args[i] << "\n";
             return 2;
         }
+        if (!TakeOption(args, i, name, value) || !ParseCount(name, value, changes))
+            return 2;
     }
+    const std::int64_t each = std::max<std::int64_t>(1, changes / 3);
     Folder folder;
     test::PrivateServer server(folder.path + "/server");
     if (!server.Start()) {

@@ -226,6 +226,15 @@ void TDataSet::SetFieldValue(TField& field, const TValue& value) {
 // ---------------------------------------------------------------------------------------------
 // Opening and closing
 
+void TDataSet::CloseForDestruction() noexcept {
+    BeginDestroy();
+    try {
+        Close();
+    } catch (...) {
+        // Nothing to report from a destructor.
+    }
+}
+
 void TDataSet::SetActive(bool value) {
     if (value == Active())
         return;

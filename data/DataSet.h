@@ -190,6 +190,9 @@ protected:
     void ResyncAroundOrEmpty(bool any, TRecordPos pos, int row);
     bool Destroying() const noexcept { return destroying_; }
     void BeginDestroy() noexcept { destroying_ = true; }
+    // For a destructor: marks the dataset as being destroyed and closes it; a failure to close
+    // has nobody to be reported to, and what was held goes with the dataset anyway.
+    void CloseForDestruction() noexcept;
 
 private:
     void DoInsert(bool append);

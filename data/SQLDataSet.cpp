@@ -134,12 +134,7 @@ bool FieldDefFromColumn(const TDrvColumnDesc& column, TFieldDef& def) {
 TSQLDataSet::TSQLDataSet(std::string name) : TDataSet(std::move(name)) {}
 
 TSQLDataSet::~TSQLDataSet() {
-    BeginDestroy();
-    try {
-        Close();
-    } catch (...) {
-        // Nothing to report from a destructor; the statement is released below.
-    }
+    CloseForDestruction();
     rows_.reset();
     if (connection_)
         connection_->UnRegisterClient(this);

@@ -29,12 +29,7 @@ TSimpleDataSet::TSimpleDataSet(std::string name)
 }
 
 TSimpleDataSet::~TSimpleDataSet() {
-    BeginDestroy();
-    try {
-        Close();
-    } catch (...) {
-        // Closing drops everything held; nothing is left to report.
-    }
+    CloseForDestruction();
     command_.reset();
     connection_.reset();
 }
