@@ -147,6 +147,11 @@ TEST(Quoting, IdentifiersFollowTheQuoteString) {
         {"\"Mixed\"", "\"", true, "\"Mixed\""},
         {"T", "\"", false, "\"T\""},
         {"", "\"", true, ""},
+        // A quote character inside a name is doubled; a name already quoted is used as it is.
+        {"A\"B", "\"", true, "\"A\"\"B\""},
+        {"S.A\"\"B", "\"", true, "\"S\".\"A\"\"\"\"B\""},
+        {"A\"B", "", true, "A\"B"},
+        {"\"A\"\"B\"", "\"", true, "\"A\"\"B\""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(TSQLResolver::QuoteName(c.name, c.quote, c.sqlBased), c.expected) << c.name;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -366,17 +367,32 @@ TEST_F(ConnectionTest, ClosingRollsBackOpenTransactions) {
 }
 
 TEST_F(ConnectionTest, TransactionOnClosedConnectionIsRefused) {
-    auto connection = test::MakeConnection(db);
-    connection->SetConnected(true);
-    connection->StartTransaction(TTransactionDesc{1});
-    // A commit through a closed connection: nothing is open any more.
-    connection->SetConnected(false);
-    try {
-        connection->Rollback(TTransactionDesc{1});
-        ADD_FAILURE();
-    } catch (const EDatabaseError& error) {
-        EXPECT_EQ(error.Message(), "SQLConnection1: 有効なトランザクションがありません");
-    }
+    auto refusal = [](const std::function<void()>& operation) {
+        try {
+            operation();
+        } catch (const EDatabaseError& error) {
+            return error.Message();
+        }
+        return std::string("(no error)");
+    };
+    // Starting a transaction opens the connection on demand; one that still cannot open (it is
+    // being loaded) refuses the transaction and starts nothing.
+    auto loading = test::MakeConnection(db);
+    loading->BeginLoading();
+    EXPECT_EQ(refusal([&] { loading->StartTransaction(TTransactionDesc{1}); }),
+              "SQLConnection1: 接続が閉じているため、この操作は実行できません");
+    EXPECT_FALSE(loading->Connected());
+    EXPECT_FALSE(loading->InTransaction());
+
+    // Closing the connection rolled its transaction back: ending it later finds none open.
+    auto closed = test::MakeConnection(db);
+    closed->SetConnected(true);
+    closed->StartTransaction(TTransactionDesc{1});
+    closed->SetConnected(false);
+    EXPECT_EQ(refusal([&] { closed->Rollback(TTransactionDesc{1}); }),
+              "SQLConnection1: 有効なトランザクションがありません");
+    EXPECT_EQ(refusal([&] { closed->Commit(TTransactionDesc{1}); }),
+              "SQLConnection1: 有効なトランザクションがありません");
 }
 
 TEST_F(ConnectionTest, ExecuteBindsPositionalAndNamedParameters) {

@@ -67,6 +67,30 @@ protected:
         return IsNull(value) ? "new" : std::to_string(std::get<std::int64_t>(value));
     }
     void Click(TNavigateBtn button) { QTest::mouseClick(nav->Button(button), Qt::LeftButton); }
+    // The box around what a button paints in its text colour: the dotted focus mark when it
+    // shows one, else just the glyph.
+    QRect Ink(TNavigateBtn which) const {
+        TNavButton* button = nav->Button(which);
+        const QImage image = button->grab().toImage();
+        const QColor ink = button->palette().color(QPalette::ButtonText);
+        QRect box;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) == ink)
+                    box |= QRect(x, y, 1, 1);
+        return box;
+    }
+    // The buttons that show the focus mark, an inset of 3 pixels inside their edges.
+    std::vector<int> Marked() const {
+        std::vector<int> marked;
+        for (int i = 0; i < kNavButtonCount; ++i) {
+            TNavigateBtn which = static_cast<TNavigateBtn>(i);
+            if (nav->Button(which)->isVisible() &&
+                Ink(which) == nav->Button(which)->rect().adjusted(3, 3, -3, -3))
+                marked.push_back(i);
+        }
+        return marked;
+    }
 
     test::TempDir dir;
     std::string db;
@@ -357,7 +381,16 @@ TEST_F(Navigator, SizingFillsTheStripWithEqualButtons) {
         if (i != nbInsert)
             widths.push_back(nav->Button(static_cast<TNavigateBtn>(i))->width());
     EXPECT_EQ(widths, (std::vector<int>{26, 26, 27, 26, 26, 26, 27, 26, 26}));
-    EXPECT_FALSE(nav->grab().isNull());
+    // The focus mark follows each button's own size: on a widened one too.
+    EXPECT_EQ(Marked(), std::vector<int>{}) << "no focus, no mark";
+    nav->SetTabStop(true);
+    QApplication::setActiveWindow(&window);
+    nav->setFocus();
+    for (int i = 0; i < 2; ++i)
+        QTest::keyClick(nav, Qt::Key_Right);
+    ASSERT_EQ(nav->FocusedButton(), nbNext);
+    EXPECT_EQ(nav->Button(nbNext)->width(), 27);
+    EXPECT_EQ(Marked(), std::vector<int>{nbNext});
 }
 
 TEST_F(Navigator, HintsAreTheDefaultsOrTheHintsLines) {
@@ -408,7 +441,13 @@ TEST_F(Navigator, TheKeyboardMovesTheMarkOverVisibleButtonsOnlyWithTheFocus) {
     QTest::keyClick(nav, Qt::Key_Space); // First is disabled now: nothing
     EXPECT_EQ(log, (std::vector<std::string>{"before 2 at 1", "click 2 at 2", "before 0 at 2",
                                              "click 0 at 1"}));
-    EXPECT_FALSE(nav->grab().isNull());
+    // The mark is painted on the focused button only, and only while the navigator has the
+    // focus: a disabled button keeps it too.
+    EXPECT_EQ(Marked(), std::vector<int>{nbFirst});
+    QTest::keyClick(nav, Qt::Key_Right);
+    EXPECT_EQ(Marked(), std::vector<int>{nbPrior});
+    nav->clearFocus();
+    EXPECT_EQ(Marked(), std::vector<int>{});
 }
 
 TEST(NavigatorGlyphs, EachHasItsSizeATransparentBackgroundAndAnEmbossedDisabledImage) {

@@ -9,22 +9,6 @@ using namespace sorvanto;
 
 namespace {
 
-TEST(QuotedNames, AnEmbeddedQuoteCharacterIsDoubled) {
-    struct Case {
-        const char* name;
-        const char* quote;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"A\"B", "\"", "\"A\"\"B\""},
-        {"S.A\"\"B", "\"", "\"S\".\"A\"\"\"\"B\""},
-        {"A\"B", "", "A\"B"},               // nothing to double without a quote string
-        {"\"A\"\"B\"", "\"", "\"A\"\"B\""}, // already quoted: used as it is
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(TSQLResolver::QuoteName(c.name, c.quote, true), c.expected) << c.name;
-}
-
 TEST(QuotedNames, ATableAndColumnWithAQuoteCharacterAreReadAndWritten) {
     test::TempDir dir;
     const std::string db = dir.File("quotes.fdb");

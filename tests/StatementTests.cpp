@@ -69,6 +69,7 @@ TEST(Statements, EveryColumnTypeRoundTripsWithItsDescription) {
     EXPECT_EQ(
         connection->Execute("insert into ALL_TYPES values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", row),
         1u);
+    EXPECT_EQ(connection->QuoteChar(), "\"") << "known once connected";
     // And a row of nulls beside the key.
     std::vector<TValue> nulls(row.size());
     nulls[0] = std::int64_t(8);
@@ -120,7 +121,13 @@ TEST(Statements, EveryColumnTypeRoundTripsWithItsDescription) {
         else
             EXPECT_EQ(value, row[i]);
     }
+    // The typed readers give what GetValue gives.
     EXPECT_EQ(reader.GetBlobLength(13), 70000);
+    EXPECT_EQ(reader.GetBlob(13), memo);
+    EXPECT_EQ(reader.GetBytes(11), "キーワード; --'\"select");
+    EXPECT_EQ(reader.GetTimeStamp(9), (TSQLTimeStamp{{2026, 2, 28}, {0, 0, 1, 9999}}));
+    EXPECT_EQ(reader.GetBcd(5), (TBcd{-12345678901234, 4}));
+    EXPECT_EQ(reader.GetInt64(2), 9007199254740993);
     EXPECT_EQ(reader.GetDouble(5), -1234567890.1234);
     ASSERT_TRUE(reader.Next());
     for (int i = 1; i < reader.ColumnCount(); ++i) {
@@ -177,13 +184,38 @@ TEST(Statements, ManyExecutionsReuseOnePreparedStatement) {
     test::CreateDatabase(db,
                          {"create table T (ID integer not null primary key, NAME varchar(20))"});
     auto connection = test::MakeConnection(db);
+    std::unique_ptr<TSQLResultSet> rows;
+    connection->Execute("select current_connection from rdb$database", {}, &rows);
+    ASSERT_TRUE(rows->Next());
+    const std::int64_t attachment = rows->Reader().GetInt64(0);
+    rows.reset();
+    // The engine's own view of the statements this attachment holds prepared for a text: a
+    // statement prepared again would show under a new id.
+    auto watcher = test::MakeConnection(db, "Watcher");
+    auto preparedIds = [&](const std::string& text) {
+        std::unique_ptr<TSQLResultSet> seen;
+        watcher->Execute("select MON$STATEMENT_ID from MON$STATEMENTS"
+                         " where MON$ATTACHMENT_ID = ? and MON$SQL_TEXT = ?"
+                         " and char_length(MON$SQL_TEXT) = ? order by MON$STATEMENT_ID",
+                         {attachment, text, static_cast<std::int64_t>(text.size())}, &seen);
+        std::vector<std::int64_t> ids;
+        while (seen->Next())
+            ids.push_back(seen->Reader().GetInt64(0));
+        return ids;
+    };
+    const std::string insert = "insert into T values (?, ?)";
     connection->StartTransaction(TTransactionDesc{1});
+    std::vector<std::int64_t> first;
     for (int i = 0; i < 2000; ++i) {
         // Texts of different lengths and a null keep using the same statement.
         TValue name = i % 7 == 0 ? TValue() : TValue(std::string(static_cast<size_t>(i % 20), 'x'));
-        connection->Execute("insert into T values (?, ?)", {std::int64_t(i), name});
+        connection->Execute(insert, {std::int64_t(i), name});
+        if (i == 0)
+            first = preparedIds(insert);
     }
     connection->Commit(TTransactionDesc{1});
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(preparedIds(insert), first);
     EXPECT_EQ(connection->Execute("update T set NAME = 'y' where ID >= ?", {std::int64_t(0)}),
               2000u);
     // A value longer than the column is refused by the database, not cut.
@@ -204,14 +236,18 @@ TEST(Statements, ManyExecutionsReuseOnePreparedStatement) {
               2u);
     // More texts than the connection keeps prepared, each run twice in a row, in two passes:
     // the second pass finds every statement dropped and prepares it again.
-    for (int pass = 0; pass < 2; ++pass)
+    auto update = [](std::size_t k) {
+        return "update T set NAME = ? where ID = ?" + std::string(k, ' ');
+    };
+    for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t k = 0; k < 100; ++k)
             for (int again = 0; again < 2; ++again)
-                EXPECT_EQ(
-                    connection->Execute("update T set NAME = ? where ID = ?" + std::string(k, ' '),
-                                        {std::string("k"), std::int64_t(k)}),
-                    1u)
+                EXPECT_EQ(connection->Execute(update(k), {std::string("k"), std::int64_t(k)}), 1u)
                     << k;
+        // The oldest texts were let go in the engine too; the newest one is held once.
+        EXPECT_TRUE(preparedIds(update(0)).empty()) << pass;
+        EXPECT_EQ(preparedIds(update(99)).size(), 1u) << pass;
+    }
 }
 
 class ServerTest : public ::testing::Test {

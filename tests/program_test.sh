@@ -24,7 +24,15 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
+  echo "$passed passed, 1 failed" >&2
   exit 1
+}
+
+# Each check that held says so and is counted.
+passed=0
+ok() {
+  echo "ok: $*"
+  passed=$((passed + 1))
 }
 
 # A display of our own: Xvfb picks a free number itself and writes it out, so that runs at the
@@ -94,7 +102,7 @@ window=$(wait_window '^Sorvanto$') || { cat "$work/run1.log"; fail "no main wind
 xdotool mousemove --window "$window" 212 12 click 1
 wait_exit
 [ "$status" = 0 ] || { cat "$work/run1.log"; fail "exit status $status after Button1, expected 0"; }
-echo "ok: the demo window showed and Button1 ended the program with status 0"
+ok "the demo window showed and Button1 ended the program with status 0"
 
 # 2. A termination signal (a session ending) closes the program as the window's frame would.
 "$program" >"$work/run3.log" 2>&1 &
@@ -103,7 +111,7 @@ wait_window '^Sorvanto$' >/dev/null || { cat "$work/run3.log"; fail "no main win
 kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 0 ] || { cat "$work/run3.log"; fail "exit status $status after SIGTERM, expected 0"; }
-echo "ok: SIGTERM ended the program with status 0"
+ok "SIGTERM ended the program with status 0"
 
 # Runs SQL with isql-fb on the demo database, embedded, in a Firebird root that shares the file
 # with the running program; prints the output without blank lines.
@@ -193,7 +201,7 @@ xdotool key --clearmodifiers ctrl+Tab ctrl+Tab Tab space
 box=$(wait_other_window '^Sorvanto$' "$window") ||
   { cat "$work/run4.log"; fail "no logon box: Ctrl+Tab, Ctrl+Tab, Tab did not reach LogonButton"; }
 answer_box "$box"
-echo "ok: Ctrl+Tab led out of both grids and Space on LogonButton logged on"
+ok "Ctrl+Tab led out of both grids and Space on LogonButton logged on"
 # A click that reaches the window while it is still busy with the one before (the logon box
 # closing, a table being read) may come before the buttons it needs are enabled, so each step
 # is repeated until its confirmation shows.
@@ -213,7 +221,7 @@ open_and_delete keywords_delete || { cat "$work/run4.log"; fail "no delete confi
 answer_box "$box"
 wait_count 'select count(*) from KEY_WORDS where KEYWORD_NO = 1;' 0 ||
   { cat "$work/run4.log"; fail "keyword 1 is still in the database"; }
-echo "ok: logged on, opened KEY_WORDS and deleted its first row through the navigator"
+ok "logged on, opened KEY_WORDS and deleted its first row through the navigator"
 
 # Typing into the grid: a click on the first data row's first cell, Down to the second row, two
 # cells right to KEY_WORD, a new word typed and ended with Return, two cells on to TS, a time
@@ -230,7 +238,7 @@ wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid' and TS
   { cat "$work/run4.log"; fail "the word and time typed into the grid did not reach the database"; }
 [ "$(isql "select count(*) from KEY_WORDS where KEY_WORD = 'TypedInGrid' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" | tail -n 1 | tr -d ' ')" = 0 ] ||
   fail "the typed word landed on the first row, not the second"
-echo "ok: typed a new KEY_WORD and a TS in a Japanese locale into the second row and Next sent them to the database"
+ok "typed a new KEY_WORD and a TS in a Japanese locale into the second row and Next sent them to the database"
 
 memo_delete() {
   click_at "$(at 429)" "$(at 212)" # MemoButton
@@ -258,7 +266,7 @@ xdotool key --clearmodifiers Return
 click_at $(nav_button 2 335) # Next of DBNavigator2
 wait_count "select count(*) from MEMO where TITLE = 'RetitledInGrid';" 1 ||
   { cat "$work/run4.log"; fail "the title typed into DBGrid2 after Ctrl+Tab did not reach the database"; }
-echo "ok: opened MEMO, deleted its last row, and Ctrl+Tab took the keyboard from DBGrid1 to DBGrid2, whose typed title reached the database"
+ok "opened MEMO, deleted its last row, and Ctrl+Tab took the keyboard from DBGrid1 to DBGrid2, whose typed title reached the database"
 xdotool key --clearmodifiers ctrl+shift+Tab ctrl+Home Escape Home Right Right
 xdotool type --delay 20 'BackInGrid1'
 xdotool key --clearmodifiers Return
@@ -266,7 +274,7 @@ xdotool key --clearmodifiers Return
 click_at $(nav_button 2 174) # Next of DBNavigator1
 wait_count "select count(*) from KEY_WORDS where KEY_WORD = 'BackInGrid1' and KEYWORD_NO = (select min(KEYWORD_NO) from KEY_WORDS);" 1 ||
   { cat "$work/run4.log"; fail "the word typed into DBGrid1 after Ctrl+Shift+Tab did not reach the database"; }
-echo "ok: Ctrl+Shift+Tab took the keyboard back to DBGrid1, whose typed word reached the database"
+ok "Ctrl+Shift+Tab took the keyboard back to DBGrid1, whose typed word reached the database"
 
 # Finding in DBGrid1: Right to USER_NAME on the first row, Ctrl+F opens the find bar, "suzuki"
 # in lower case and Return find the first SUZUKI row (keyword 5) below; Escape closes the bar
@@ -290,14 +298,14 @@ wait_count "select count(*) from KEY_WORDS where USER_NAME = 'FOUNDBYFIND' and K
   { cat "$work/run4.log"; fail "the name typed after finding 'suzuki' did not reach keyword 5"; }
 [ "$(isql "select count(*) from KEY_WORDS where USER_NAME = 'FOUNDBYFIND';" | tail -n 1 | tr -d ' ')" = 1 ] ||
   fail "the name typed after the find landed on more than the found row"
-echo "ok: Ctrl+F found 'suzuki' in USER_NAME regardless of case, and the name typed into the found row reached the database"
+ok "Ctrl+F found 'suzuki' in USER_NAME regardless of case, and the name typed into the found row reached the database"
 
 # Out of DBGrid1 and DBGrid2 to Button1, whose Space ends the program.
 xdotool key --clearmodifiers ctrl+Tab ctrl+Tab space
 wait_exit
 [ "$status" = 0 ] ||
   { cat "$work/run4.log"; fail "exit status $status after Ctrl+Tab twice and Space, expected 0"; }
-echo "ok: Ctrl+Tab out of DBGrid1 and DBGrid2 reached Button1, whose Space ended the program with status 0"
+ok "Ctrl+Tab out of DBGrid1 and DBGrid2 reached Button1, whose Space ended the program with status 0"
 
 # 4. The stored database missing: the fatal failure box, never the main window, status 1.
 mv "$SORVANTO_DRIVES/c/firebird/document.fdb" "$work/document.fdb"
@@ -310,7 +318,7 @@ fi
 answer_box "$box"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run2.log"; fail "exit status $status after the fatal box, expected 1"; }
-echo "ok: the fatal failure box showed alone and dismissing it ended the program with status 1"
+ok "the fatal failure box showed alone and dismissing it ended the program with status 1"
 
 # 5. A session ending while the fatal failure box is shown ends the program too.
 "$program" >"$work/run4.log" 2>&1 &
@@ -319,5 +327,5 @@ wait_window 'アプリケーション エラー' >/dev/null || { cat "$work/run4
 kill -TERM "$program_pid"
 wait_exit
 [ "$status" = 1 ] || { cat "$work/run4.log"; fail "exit status $status after SIGTERM at the fatal box, expected 1"; }
-echo "ok: SIGTERM while the fatal failure box was shown ended the program with status 1"
-echo "11 passed, 0 failed"
+ok "SIGTERM while the fatal failure box was shown ended the program with status 1"
+echo "$passed passed, 0 failed"
