@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Errors.h"
-#include "Field.h"
+#include "FieldDef.h"
 #include "Value.h"
 
 #include <cstdint>

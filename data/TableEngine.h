@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Field.h"
+#include "FieldDef.h"
 #include "FieldMask.h"
 #include "RowStore.h"
 #include "Value.h"
